@@ -31,10 +31,7 @@ long long StrToInt(const std::string& text) {
         i = 1;
     }
     bool hex = false;
-    if (i < text.size() && text[i] == '$') {
-        hex = true;
-        ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         hex = true;
         i += 2;
     }

@@ -1,1 +1,0 @@
-// app logic arrives here

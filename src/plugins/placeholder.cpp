@@ -1,1 +1,0 @@
-// plug-in host arrives here

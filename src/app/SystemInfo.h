@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+namespace pictor {
+
+struct TOsVersion {
+    unsigned Major = 0, Minor = 0, Build = 0;
+};
+
+// The running kernel's version ("6.1.0-18-amd64" gives 6, 1, 0).
+TOsVersion ReadOsVersion();
+TOsVersion ParseOsRelease(const std::string& release);
+
+// Full path of the running program.
+std::string ProgramPath();
+
+} // namespace pictor

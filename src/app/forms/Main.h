@@ -1,0 +1,120 @@
+#pragma once
+
+#include "app/Settings.h"
+#include "app/SystemInfo.h"
+#include "app/WindowPosition.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QAction;
+class QActionGroup;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QListView;
+class QSplitter;
+class QStatusBar;
+class QToolBar;
+class QTreeView;
+
+namespace pictor {
+
+class TCloseSignals;
+class TFkind;
+class TSPI;
+class TSPIs;
+
+// What the main window takes from its surroundings; tests set these, the program leaves
+// them empty.
+struct TMainFormOptions {
+    std::string SettingsPath;             // empty: beside the program, else the config folder
+    std::vector<std::string> Arguments;   // command line without the program name
+    std::function<TMediaSupport()> MediaProbe; // empty: ask the media backend
+    std::optional<TOsVersion> OsVersion;  // empty: the running kernel's
+    std::string AppDir;                   // plug-in "program folder"; empty: the program's
+    std::string SystemDir, WindowsDir;    // plug-in system folders; empty: the defaults
+    bool HandleSignals = false;           // turn SIGTERM/SIGINT into a close request
+};
+
+// The main window: folder tree, file list and preview panel under a menu, a tool bar with the
+// folder box, and a status bar. It owns the plug-in registry and the display-settings dialog,
+// reads the settings when first shown and writes them on every close request.
+class TMainForm : public QMainWindow {
+public:
+    explicit TMainForm(TMainFormOptions options = {});
+    ~TMainForm() override;
+
+    // Controls.
+    QToolBar* ToolBar;
+    QToolBar* ComboBand;
+    QComboBox* ShellComboBox;
+    QAction *tbcut, *tbcopy, *tbpaste, *tbIcon, *tbSmallIcon, *tbList, *tbReport, *tbUp, *tblook;
+    QComboBox* DrowCombo;
+    QAction *tbbtoj, *tbjtob, *tbitob, *tbth, *tbco, *slideb, *brename;
+    QSplitter* Splitter;
+    QTreeView* ShellTreeView;
+    QListView* ShellListView;
+    QFrame* Panel;
+    QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *ImageIco, *Image;
+    QStatusBar* ShellStatusBar;
+    QLabel *StatusPanel0, *StatusPanel1;
+    QAction *End1, *Cut1, *Copy1, *Paste1, *Delete1, *SelectAll1, *InvertSelection1;
+    QAction *LargeIcon1, *SmallIcon1, *List1, *Report1, *Ctrl1, *Hidden1;
+    QAction *SortByName1, *SortBySize1, *SortByType1, *SortByDate1, *ShowRefreshItem, *Filekind;
+    QAction *Pics1, *Pics2, *Pics3, *Pics4;
+    QAction *Help2, *About1, *Helphpme;
+
+    // Owned state.
+    TFkind* Fkind = nullptr; // made when the window is first shown
+    std::unique_ptr<TSPIs> SPIs;
+    std::vector<std::string> PluginSwitches;
+    std::vector<std::string> PluginExts;
+    unsigned OsMajorVersion = 0, OsMinorVersion = 0, OsBuildNumber = 0;
+    std::vector<TRect> MonitorWorkAreas;
+
+    const std::string& SettingsPath() const { return FSettingsPath; }
+    // The folder the browser shows (stands in for the folder tree's current path).
+    const std::string& CurrentFolder() const { return FCurrentFolder; }
+    void NavigateTo(const std::string& folder);
+    // Whether the preview shows files with this extension (".png" or "png"): an enabled
+    // plug-in extension, looked up ignoring case.
+    bool IsPluginExt(const std::string& ext) const;
+    // 0..3: which of Pics1..Pics4 is checked.
+    int FitMode() const;
+
+    void FormShow();
+    void LoadSettings();
+    void SaveSettings();
+    void SearchPlugins();
+    void SPIsSearching(TSPIs& sender, const std::string& fileName, bool& accept);
+    void SPIsSearch(TSPIs& sender, TSPI& aspi, bool& accept);
+    // The close request: saves the settings; false keeps the window open.
+    bool FormCloseQuery();
+
+    void FilekindClick();
+    void End1Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateMenus();
+    void CreateToolBar();
+    void CreatePanes();
+    void RestorePosition(const TSettings& settings, bool fileExists);
+    TSettings CollectSettings() const;
+    void ApplyMediaChecks();
+
+    TMainFormOptions FOptions;
+    std::string FSettingsPath;
+    std::string FCurrentFolder;
+    bool FShown = false;
+    QActionGroup* FFitGroup = nullptr;
+    std::unique_ptr<TCloseSignals> FCloseSignals;
+};
+
+} // namespace pictor

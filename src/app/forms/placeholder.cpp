@@ -1,1 +1,0 @@
-// main window forms arrive here

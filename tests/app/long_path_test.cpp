@@ -1,6 +1,10 @@
 #include "app/LongPath.h"
 
+#include "support/TempDir.h"
+
 #include <gtest/gtest.h>
+
+#include <optional>
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,9 +20,8 @@ namespace {
 class LongPathTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "pictor-longpath-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        Root = templ;
+        Temp.emplace("pictor-longpath");
+        Root = Temp->path.string();
         fs::create_directories(Root + "/Photos");
         fs::create_directories(Root + "/dir.d");
         std::ofstream(Root + "/Photos/Img.JPG") << "x";
@@ -26,7 +29,8 @@ protected:
         fs::create_directory_symlink("Photos", Root + "/link");
         fs::create_symlink("missing", Root + "/dangling");
     }
-    void TearDown() override { fs::remove_all(Root); }
+    void TearDown() override { Temp.reset(); }
+    std::optional<pictor_test::TempDir> Temp;
     std::string Root;
 };
 

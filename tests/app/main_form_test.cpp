@@ -3,6 +3,7 @@
 #include "app/forms/RightEdit.h"
 #include "app/forms/kind.h"
 #include "core/IniFile.h"
+#include "support/TempDir.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -17,23 +18,10 @@
 #include <fstream>
 
 using namespace pictor;
+using namespace pictor_test;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "pictor-main-XXXXXX").string();
-        path = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
-
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // Collects what the error display would have shown.
 struct ErrorRecorder {

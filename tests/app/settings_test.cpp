@@ -1,6 +1,7 @@
 #include "app/Settings.h"
 #include "core/Exception.h"
 #include "core/IniFile.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -139,12 +140,10 @@ TEST(Settings, PluginAndMediaRules) {
 }
 
 TEST(Settings, FileLocationPrefersTheProgramFolder) {
-    namespace fs = std::filesystem;
-    std::string tmpl = (fs::temp_directory_path() / "pictor-loc-XXXXXX").string();
-    const fs::path dir = ::mkdtemp(tmpl.data());
+    const pictor_test::TempDir temp;
+    const std::filesystem::path& dir = temp.path;
     EXPECT_EQ(SettingsFilePath((dir / "pictor").string()), (dir / "pictor.ini").string());
     ::setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
     EXPECT_EQ(SettingsFilePath("/nonexistent-folder/pictor"), (dir / "cfg/pictor/pictor.ini").string());
     ::unsetenv("XDG_CONFIG_HOME");
-    fs::remove_all(dir);
 }

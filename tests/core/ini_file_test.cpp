@@ -1,5 +1,6 @@
 #include "core/Exception.h"
 #include "core/IniFile.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -16,31 +17,10 @@
 #include <unistd.h>
 
 using namespace pictor;
+using namespace pictor_test;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "pictor-ini-XXXXXX").string();
-        path = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path, ec);
-    }
-};
-
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteFile(const fs::path& p, const std::string& text) {
-    std::ofstream(p, std::ios::binary) << text;
-}
 
 TIniFile Parse(const std::string& text) {
     TIniFile ini("/nonexistent/never.ini");

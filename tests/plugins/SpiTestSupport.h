@@ -6,6 +6,7 @@
 #include "core/PathRules.h"
 #include "core/PictureFormats.h"
 #include "plugins/SPIs.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -25,9 +27,8 @@ namespace fs = std::filesystem;
 class SpiTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "pictor-spi-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        FRoot = templ;
+        FTemp.emplace("pictor-spi");
+        FRoot = FTemp->path.string();
         FLog = FRoot + "/fixture.log";
         ::setenv("PICTOR_TEST_SPI_LOG", FLog.c_str(), 1);
         FCwd = fs::current_path().string();
@@ -39,8 +40,7 @@ protected:
         pictor::DefaultSPIGraphicClass() = nullptr;
         pictor::TPictureFormats::Instance().Unregister(&TestClass);
         pictor::TPictureFormats::Instance().Unregister(&OtherClass);
-        std::error_code ec;
-        fs::remove_all(FRoot, ec);
+        FTemp.reset();
     }
 
     // A new folder under the test's root (absolute, no trailing '/').
@@ -100,6 +100,7 @@ protected:
     static inline const pictor::TGraphicClass TestClass{"test graphic", {}, {}};
     static inline const pictor::TGraphicClass OtherClass{"other graphic", {}, {}};
 
+    std::optional<TempDir> FTemp;
     std::string FRoot;
     std::string FLog;
     std::string FCwd;

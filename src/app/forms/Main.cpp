@@ -6,6 +6,7 @@
 #include "app/forms/Application.h"
 #include "app/forms/RightEdit.h"
 #include "app/forms/kind.h"
+#include "core/BmpCodec.h"
 #include "core/IniFile.h"
 #include "core/PathRules.h"
 #include "plugins/SPIs.h"
@@ -62,6 +63,9 @@ TMainForm::TMainForm(TMainFormOptions options) : FOptions(std::move(options)) {
 
     FSettingsPath = FOptions.SettingsPath.empty() ? SettingsFilePath(ProgramPath())
                                                   : FOptions.SettingsPath;
+
+    // The built-in picture formats; plug-ins add theirs when they are found.
+    RegisterBmpFormats();
 
     SPIs = std::make_unique<TSPIs>();
     SPIs->GraphicPreview = false;

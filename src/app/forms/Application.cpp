@@ -16,14 +16,19 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
+    bool result = false;
+    Guard([&] { result = QApplication::notify(receiver, event); });
+    return result;
+}
+
+void TApplication::Guard(const std::function<void()>& handler) {
     try {
-        return QApplication::notify(receiver, event);
+        handler();
     } catch (const std::exception& e) {
         ShowException(QString::fromUtf8(e.what()));
     } catch (...) {
         ShowException("Unknown error");
     }
-    return false;
 }
 
 std::function<void(const QString&)>& TApplication::ErrorDisplay() {

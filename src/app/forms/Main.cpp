@@ -61,8 +61,8 @@ TMainForm::TMainForm(TMainFormOptions options) : FOptions(std::move(options)) {
     setMinimumSize(800, 200);
     resize(800, 600);
 
-    FSettingsPath = FOptions.SettingsPath.empty() ? SettingsFilePath(ProgramPath())
-                                                  : FOptions.SettingsPath;
+    FSettingsPath =
+        FOptions.SettingsPath.empty() ? SettingsFilePath(ProgramPath()) : FOptions.SettingsPath;
 
     // The built-in picture formats; plug-ins add theirs when they are found.
     RegisterBmpFormats();
@@ -97,7 +97,8 @@ void TMainForm::CreateMenus() {
     };
     QMenu* file = menuBar()->addMenu("ファイル(&F)");
     End1 = makeAction("終了(&X)", "End1", true);
-    connect(End1, &QAction::triggered, this, [this] { End1Click(); });
+    connect(End1, &QAction::triggered, this,
+            [this] { TApplication::Guard([this] { End1Click(); }); });
     file->addAction(End1);
 
     QMenu* edit = menuBar()->addMenu("編集(&E)");
@@ -135,7 +136,8 @@ void TMainForm::CreateMenus() {
     view->addAction(ShowRefreshItem);
     view->addSeparator();
     Filekind = makeAction("表示設定", "Filekind", true);
-    connect(Filekind, &QAction::triggered, this, [this] { FilekindClick(); });
+    connect(Filekind, &QAction::triggered, this,
+            [this] { TApplication::Guard([this] { FilekindClick(); }); });
     view->addAction(Filekind);
     QMenu* pics = view->addMenu("イメージ表示(&P)");
     FFitGroup = new QActionGroup(this);
@@ -178,10 +180,13 @@ void TMainForm::CreateToolBar() {
     tool(tbcopy, "tbcopy", "コピー", ThemeIcon("edit-copy", QStyle::SP_FileIcon));
     tool(tbpaste, "tbpaste", "貼り付け", ThemeIcon("edit-paste", QStyle::SP_DialogApplyButton));
     ToolBar->addSeparator();
-    tool(tbIcon, "tbIcon", "大きいアイコン", ThemeIcon("view-list-icons", QStyle::SP_FileDialogContentsView));
-    tool(tbSmallIcon, "tbSmallIcon", "小さいアイコン", ThemeIcon("view-list-compact", QStyle::SP_FileDialogListView));
+    tool(tbIcon, "tbIcon", "大きいアイコン",
+         ThemeIcon("view-list-icons", QStyle::SP_FileDialogContentsView));
+    tool(tbSmallIcon, "tbSmallIcon", "小さいアイコン",
+         ThemeIcon("view-list-compact", QStyle::SP_FileDialogListView));
     tool(tbList, "tbList", "一覧", ThemeIcon("view-list", QStyle::SP_FileDialogListView));
-    tool(tbReport, "tbReport", "詳細", ThemeIcon("view-list-details", QStyle::SP_FileDialogDetailedView));
+    tool(tbReport, "tbReport", "詳細",
+         ThemeIcon("view-list-details", QStyle::SP_FileDialogDetailedView));
     ToolBar->addSeparator();
     tool(tbUp, "tbUp", "上のフォルダへ", ThemeIcon("go-up", QStyle::SP_FileDialogToParent));
     tool(tblook, "tblook", "画像一覧表示", ThemeIcon("view-preview", QStyle::SP_DirIcon));
@@ -252,7 +257,8 @@ void TMainForm::CreatePanes() {
     Image->setScaledContents(true);
     const char* names[] = {"Label1", "Label2", "Label3", "Label4", "Label5"};
     QLabel* labels[] = {Label1, Label2, Label3, Label4, Label5};
-    for (int i = 0; i < 5; ++i) labels[i]->setObjectName(names[i]);
+    for (int i = 0; i < 5; ++i)
+        labels[i]->setObjectName(names[i]);
     ImageIco->setObjectName("ImageIco");
     Image->setObjectName("Image");
 
@@ -296,7 +302,7 @@ void TMainForm::showEvent(QShowEvent* event) {
     // The start-up runs before the window reaches the screen, so it appears where it belongs.
     if (!FShown) {
         FShown = true;
-        FormShow();
+        TApplication::Guard([this] { FormShow(); });
     }
     QMainWindow::showEvent(event);
 }
@@ -321,7 +327,8 @@ void TMainForm::FormShow() {
 
     LoadSettings();
 
-    for (QLabel* l : {Label1, Label2, Label3, Label4, Label5}) l->clear();
+    for (QLabel* l : {Label1, Label2, Label3, Label4, Label5})
+        l->clear();
     DrowCombo->setCurrentIndex(1);
     About1->setIcon(windowIcon());
 }
@@ -336,7 +343,8 @@ void TMainForm::RestorePosition(const TSettings& s, bool fileExists) {
     const QList<QScreen*> screens = QGuiApplication::screens();
     for (const QScreen* screen : screens) {
         const QRect r = screen->availableGeometry();
-        in.MonitorWorkAreas.push_back({r.left(), r.top(), r.left() + r.width(), r.top() + r.height()});
+        in.MonitorWorkAreas.push_back(
+            {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()});
     }
     const QScreen* primary = QGuiApplication::primaryScreen();
     if (!primary) return;
@@ -346,8 +354,8 @@ void TMainForm::RestorePosition(const TSettings& s, bool fileExists) {
     in.PrimaryHeight = primary->geometry().height();
     const QRect wa = primary->availableGeometry();
     in.PrimaryWorkArea = {wa.left(), wa.top(), wa.left() + wa.width(), wa.top() + wa.height()};
-    MonitorWorkAreas = in.MonitorWorkAreas.size() > 1 && fileExists ? in.MonitorWorkAreas
-                                                                    : std::vector<TRect>{};
+    MonitorWorkAreas =
+        in.MonitorWorkAreas.size() > 1 && fileExists ? in.MonitorWorkAreas : std::vector<TRect>{};
     const TWindowPlacement p = RestoreWindowPosition(in);
     resize(p.Width, p.Height);
     move(p.Left, p.Top);
@@ -360,7 +368,8 @@ void TMainForm::LoadSettings() {
     const TSettings s = ReadSettings(ini);
     RestorePosition(s, ini.FileExisted());
 
-    for (int i = 0; i < FileKindCount; ++i) Fkind->FileKindBox(i)->setChecked(s.FileKinds[size_t(i)]);
+    for (int i = 0; i < FileKindCount; ++i)
+        Fkind->FileKindBox(i)->setChecked(s.FileKinds[size_t(i)]);
     Fkind->RightEdit->setText(QString::fromStdString(s.IntervalText));
     Fkind->cbLastDir->setChecked(s.LastDir);
     if (!s.LastDirPath.empty() && s.LastDir) NavigateTo(s.LastDirPath);
@@ -373,7 +382,8 @@ void TMainForm::LoadSettings() {
     items[fit < 0 ? 1 : fit]->setChecked(true);
 
     Splitter->setSizes({std::max(s.TreeWidth, 1), std::max(s.ListWidth, 1), panelWidth});
-    for (int i = 0; i < pdCount; ++i) Fkind->PluginDirBox(i)->setChecked(s.PluginDirs[size_t(i)]);
+    for (int i = 0; i < pdCount; ++i)
+        Fkind->PluginDirBox(i)->setChecked(s.PluginDirs[size_t(i)]);
     PluginSwitches = s.PluginSwitches;
 
     ApplyMediaChecks();
@@ -415,7 +425,8 @@ void TMainForm::SearchPlugins() {
     for (int i = 0; i < SPIs->Count(); ++i) {
         const TSPI& spi = SPIs->Items(i);
         infos.push_back({spi.FileName(), spi.Extensions().empty() ? "" : spi.Extensions().front(),
-                         spi.Descriptions().empty() ? "" : spi.Descriptions().front(), spi.About()});
+                         spi.Descriptions().empty() ? "" : spi.Descriptions().front(),
+                         spi.About()});
     }
     Fkind->SetPluginRows(BuildPluginRows(infos, PluginSwitches, PluginExts));
     if (searchError) std::rethrow_exception(searchError);
@@ -435,7 +446,8 @@ TSettings TMainForm::CollectSettings() const {
     s.Height = height();
     s.Top = pos().y();
     s.Left = pos().x();
-    for (int i = 0; i < FileKindCount; ++i) s.FileKinds[size_t(i)] = Fkind->FileKindBox(i)->isChecked();
+    for (int i = 0; i < FileKindCount; ++i)
+        s.FileKinds[size_t(i)] = Fkind->FileKindBox(i)->isChecked();
     s.IntervalText = Fkind->RightEdit->text().toStdString();
     s.LastDir = Fkind->cbLastDir->isChecked();
     s.LastDirPath = FCurrentFolder;
@@ -443,7 +455,8 @@ TSettings TMainForm::CollectSettings() const {
     const QList<int> sizes = Splitter->sizes();
     s.TreeWidth = sizes.value(0, 225);
     s.ListWidth = sizes.value(1, 361);
-    for (int i = 0; i < pdCount; ++i) s.PluginDirs[size_t(i)] = Fkind->PluginDirBox(i)->isChecked();
+    for (int i = 0; i < pdCount; ++i)
+        s.PluginDirs[size_t(i)] = Fkind->PluginDirBox(i)->isChecked();
     s.PluginRows = Fkind->PluginRowStates();
     return s;
 }
@@ -474,8 +487,12 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     event->setAccepted(FormCloseQuery());
 }
 
-void TMainForm::FilekindClick() { Fkind->exec(); }
+void TMainForm::FilekindClick() {
+    Fkind->exec();
+}
 
-void TMainForm::End1Click() { close(); }
+void TMainForm::End1Click() {
+    close();
+}
 
 } // namespace pictor

@@ -1,5 +1,6 @@
 #include "app/forms/kind.h"
 
+#include "app/forms/Application.h"
 #include "app/forms/RightEdit.h"
 
 #include <QCheckBox>
@@ -43,21 +44,22 @@ TFkind::TFkind(QWidget* mainForm) : QDialog(mainForm) {
         int left, top;
     };
     const Place places[] = {
-        {&cbdwg, "dwg", 8, 24},   {&cbjpg, "jpg", 8, 48},    {&cbjpeg, "jpeg", 8, 72},
-        {&cbbmp, "bmp", 8, 96},   {&cbdib, "dib", 8, 120},   {&cbico, "ico", 88, 24},
-        {&cbwmf, "wmf", 88, 48},  {&cbemf, "emf", 88, 72},   {&cbtxt, "txt", 88, 96},
-        {&cbini, "ini", 88, 120}, {&cblog, "log", 168, 24},  {&cbgif, "gif", 168, 48},
+        {&cbdwg, "dwg", 8, 24},     {&cbjpg, "jpg", 8, 48},   {&cbjpeg, "jpeg", 8, 72},
+        {&cbbmp, "bmp", 8, 96},     {&cbdib, "dib", 8, 120},  {&cbico, "ico", 88, 24},
+        {&cbwmf, "wmf", 88, 48},    {&cbemf, "emf", 88, 72},  {&cbtxt, "txt", 88, 96},
+        {&cbini, "ini", 88, 120},   {&cblog, "log", 168, 24}, {&cbgif, "gif", 168, 48},
         {&cbhtml, "html", 168, 72}, {&cbhtm, "htm", 168, 96}, {&cblzh, "lzh", 248, 24},
-        {&cbzip, "zip", 248, 48}, {&cbcab, "cab", 248, 72},  {&cbtar, "tar", 248, 96},
-        {&cbavi, "avi", 328, 24}, {&cbwav, "wav", 328, 48},  {&cbmid, "mid", 328, 72},
-        {&cbmpg, "mpg", 328, 96}, {&cbmp3, "mp3", 328, 120}};
+        {&cbzip, "zip", 248, 48},   {&cbcab, "cab", 248, 72}, {&cbtar, "tar", 248, 96},
+        {&cbavi, "avi", 328, 24},   {&cbwav, "wav", 328, 48}, {&cbmid, "mid", 328, 72},
+        {&cbmpg, "mpg", 328, 96},   {&cbmp3, "mp3", 328, 120}};
     for (const Place& p : places) {
         *p.field = MakeBox(GroupBox1, QString(".") + p.key, p.left, p.top, 72);
         (*p.field)->setObjectName(QString("cb") + p.key);
         FKindBoxes[size_t(FileKindIndex(p.key))] = *p.field;
     }
     const auto defaults = TSettings::DefaultFileKinds();
-    for (int i = 0; i < FileKindCount; ++i) FKindBoxes[size_t(i)]->setChecked(defaults[size_t(i)]);
+    for (int i = 0; i < FileKindCount; ++i)
+        FKindBoxes[size_t(i)]->setChecked(defaults[size_t(i)]);
 
     GroupBox2 = new QGroupBox("表示時間設定", this);
     GroupBox2->setGeometry(424, 8, 113, 153);
@@ -114,9 +116,12 @@ TFkind::TFkind(QWidget* mainForm) : QDialog(mainForm) {
     Button1->setGeometry(296, 400, 75, 25);
     Button3->setGeometry(379, 400, 75, 25);
     Button2->setGeometry(462, 400, 75, 25);
-    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
-    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+    connect(Button1, &QPushButton::clicked, this,
+            [this] { TApplication::Guard([this] { Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this,
+            [this] { TApplication::Guard([this] { Button2Click(); }); });
+    connect(Button3, &QPushButton::clicked, this,
+            [this] { TApplication::Guard([this] { Button3Click(); }); });
 }
 
 bool TFkind::FileKindEnabled(const std::string& key) const {
@@ -160,7 +165,9 @@ void TFkind::Button1Click() {
     accept();
 }
 
-void TFkind::Button2Click() { reject(); }
+void TFkind::Button2Click() {
+    reject();
+}
 
 void TFkind::Button3Click() {
     Apply();

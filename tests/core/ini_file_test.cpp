@@ -135,7 +135,8 @@ TEST(IniFile, RefusedWriteRaisesTheMessageAndKeepsTheOldFile) {
         blocked.UpdateFile();
         FAIL() << "save into a non-folder succeeded";
     } catch (const EInOutError& e) {
-        EXPECT_EQ(std::string(e.what()), (dir.path / "file" / "pictor.ini").string() + " に書き込めません");
+        EXPECT_EQ(std::string(e.what()),
+                  (dir.path / "file" / "pictor.ini").string() + " に書き込めません");
     }
 
     // A read-only folder, checked as an unprivileged user (root ignores mode bits).
@@ -172,7 +173,9 @@ TEST(IniFile, DiskFullLeavesTheOldFile) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         // Every write past 1 KiB fails with EFBIG, as on a full disk.
-        struct rlimit lim{1024, 1024};
+        struct rlimit lim {
+            1024, 1024
+        };
         setrlimit(RLIMIT_FSIZE, &lim);
         signal(SIGXFSZ, SIG_IGN);
         TIniFile ini(p.string());
@@ -222,9 +225,10 @@ TEST(IniFile, SaveKilledAtRandomMomentsNeverTearsTheFile) {
     // build), so that some kills land before, during and after the write.
     const auto start = std::chrono::steady_clock::now();
     waitpid(save(content(0)), nullptr, 0);
-    const auto span = std::max<long long>(
-        2000, 2 * std::chrono::duration_cast<std::chrono::microseconds>(
-                      std::chrono::steady_clock::now() - start).count());
+    const auto span =
+        std::max<long long>(2000, 2 * std::chrono::duration_cast<std::chrono::microseconds>(
+                                          std::chrono::steady_clock::now() - start)
+                                          .count());
     std::mt19937 rng(12345);
     std::string current = content(0);
     for (int run = 1; run <= 100; ++run) {

@@ -15,59 +15,73 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
+#include <ranges>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace pictor_test {
 
 namespace fs = std::filesystem;
+using NameList = std::vector<std::string>;
 
 class SpiTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        FTemp.emplace("pictor-spi");
-        FRoot = FTemp->path.string();
-        FLog = FRoot + "/fixture.log";
-        ::setenv("PICTOR_TEST_SPI_LOG", FLog.c_str(), 1);
-        FCwd = fs::current_path().string();
-    }
+    void SetUp() override { ::setenv("PICTOR_TEST_SPI_LOG", FLog.c_str(), 1); }
 
     void TearDown() override {
         fs::current_path(FCwd);
+        for (const auto& [name, value] : FEnv | std::views::reverse)
+            value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
         ::unsetenv("PICTOR_TEST_SPI_LOG");
         pictor::DefaultSPIGraphicClass() = nullptr;
         pictor::TPictureFormats::Instance().Unregister(&TestClass);
         pictor::TPictureFormats::Instance().Unregister(&OtherClass);
-        FTemp.reset();
+    }
+
+    // Sets (or, for nullptr, unsets) an environment variable until the test ends.
+    void SetEnv(const std::string& name, const char* value) {
+        const char* old = std::getenv(name.c_str());
+        FEnv.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        value ? ::setenv(name.c_str(), value, 1) : ::unsetenv(name.c_str());
     }
 
     // A new folder under the test's root (absolute, no trailing '/').
-    std::string Folder(const std::string& name) {
-        const std::string dir = FRoot + "/" + name;
-        fs::create_directories(dir);
-        return dir;
-    }
-
-    static std::string Fixture(const std::string& variant) {
-        return std::string(PICTOR_SPI_FIXTURES) + "/" + variant + ".spi";
+    std::string Folder(const std::string& name) const {
+        fs::create_directories(FRoot + "/" + name);
+        return FRoot + "/" + name;
     }
 
     // Copies fixture plug-in variant into folder as name; returns its path.
     static std::string Put(const std::string& folder, const std::string& variant,
                            const std::string& name) {
-        const std::string path = folder + "/" + name;
-        fs::copy_file(Fixture(variant), path, fs::copy_options::overwrite_existing);
-        return path;
+        fs::copy_file(std::string(PICTOR_SPI_FIXTURES) + "/" + variant + ".spi",
+                      folder + "/" + name, fs::copy_options::overwrite_existing);
+        return folder + "/" + name;
+    }
+
+    // Copies several: {variant, name} pairs.
+    static void Put(const std::string& folder,
+                    std::initializer_list<std::pair<const char*, const char*>> plugins) {
+        for (auto [variant, name] : plugins)
+            Put(folder, variant, name);
     }
 
     static std::string Write(const std::string& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
+        WriteFile(path, bytes);
         return path;
     }
 
-    // Lines the fixture plug-ins logged so far, e.g. "load in_good", "info in_good 0".
+    // What the E that f raises says; "" when it raises nothing.
+    template <class E, class F> static std::string ErrorOf(F f) {
+        try {
+            f();
+        } catch (const E& e) {
+            return e.what();
+        }
+        return "";
+    }
+
+    // How often the fixtures logged line, e.g. "load in_good", "info in_good 0".
     int LogCount(const std::string& line) const {
         std::ifstream in(FLog);
         int count = 0;
@@ -83,49 +97,27 @@ protected:
         return h != nullptr;
     }
 
-    static std::vector<std::string> Names(const pictor::TSPIs& spis) {
-        std::vector<std::string> names;
-        for (int i = 0; i < spis.Count(); ++i)
-            names.push_back(pictor::ExtractFileName(spis.Items(i).FileName()));
-        return names;
-    }
-
-    static std::vector<std::string> Names(const std::vector<pictor::TSPI*>& list) {
-        std::vector<std::string> names;
+    static NameList Names(const std::vector<pictor::TSPI*>& list) {
+        NameList names;
         for (const pictor::TSPI* spi : list)
             names.push_back(pictor::ExtractFileName(spi->FileName()));
         return names;
+    }
+    static NameList Names(const pictor::TSPIs& spis) {
+        std::vector<pictor::TSPI*> list;
+        for (int i = 0; i < spis.Count(); ++i)
+            list.push_back(&spis.Items(i));
+        return Names(list);
     }
 
     static inline const pictor::TGraphicClass TestClass{"test graphic", {}, {}};
     static inline const pictor::TGraphicClass OtherClass{"other graphic", {}, {}};
 
-    std::optional<TempDir> FTemp;
-    std::string FRoot;
-    std::string FLog;
-    std::string FCwd;
-};
-
-// Sets or unsets an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : FName(name) {
-        if (const char* old = std::getenv(name)) FOld = old, FHadOld = true;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (FHadOld)
-            ::setenv(FName.c_str(), FOld.c_str(), 1);
-        else
-            ::unsetenv(FName.c_str());
-    }
-
-private:
-    std::string FName, FOld;
-    bool FHadOld = false;
+    TempDir FTemp{"pictor-spi"};
+    const std::string FRoot = FTemp.path.string();
+    const std::string FLog = FRoot + "/fixture.log";
+    const fs::path FCwd = fs::current_path();
+    std::vector<std::pair<std::string, std::optional<std::string>>> FEnv;
 };
 
 } // namespace pictor_test

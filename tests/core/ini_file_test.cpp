@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -21,6 +22,27 @@ using namespace pictor_test;
 namespace fs = std::filesystem;
 
 namespace {
+
+// In a child process set up by prepare, writes value to key k of section A of the file and
+// saves; true when that save raised EInOutError.
+bool SaveFailsInChild(const std::string& path, const std::string& value,
+                      const std::function<bool()>& prepare) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (!prepare()) _exit(3);
+        TIniFile ini(path);
+        ini.WriteString("A", "k", value);
+        try {
+            ini.UpdateFile();
+        } catch (const EInOutError&) {
+            _exit(0);
+        }
+        _exit(1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 TIniFile Parse(const std::string& text) {
     TIniFile ini("/nonexistent/never.ini");
@@ -145,23 +167,10 @@ TEST(IniFile, RefusedWriteRaisesTheMessageAndKeepsTheOldFile) {
     WriteFile(ro / "pictor.ini", "[A]\nk=1\n");
     fs::permissions(ro, fs::perms(0555));
     fs::permissions(dir.path, fs::perms(0755));
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
-        TIniFile ini((ro / "pictor.ini").string());
-        ini.WriteInteger("A", "k", 2);
-        try {
-            ini.UpdateFile();
-        } catch (const EInOutError&) {
-            _exit(0);
-        }
-        _exit(1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the save into a read-only folder did not fail";
+    EXPECT_TRUE(SaveFailsInChild((ro / "pictor.ini").string(), "2", [] {
+        // As an unprivileged user (root ignores mode bits).
+        return getuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0);
+    })) << "the save into a read-only folder did not fail";
     EXPECT_EQ(ReadFile(ro / "pictor.ini"), "[A]\nk=1\n");
 }
 
@@ -169,28 +178,14 @@ TEST(IniFile, DiskFullLeavesTheOldFile) {
     TempDir dir;
     const fs::path p = dir.path / "pictor.ini";
     WriteFile(p, "[A]\nk=1\n");
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    EXPECT_TRUE(SaveFailsInChild(p.string(), std::string(4096, 'v'), [] {
         // Every write past 1 KiB fails with EFBIG, as on a full disk.
         struct rlimit lim {
             1024, 1024
         };
-        setrlimit(RLIMIT_FSIZE, &lim);
         signal(SIGXFSZ, SIG_IGN);
-        TIniFile ini(p.string());
-        ini.WriteString("A", "k", std::string(4096, 'v'));
-        try {
-            ini.UpdateFile();
-        } catch (const EInOutError&) {
-            _exit(0);
-        }
-        _exit(1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+        return setrlimit(RLIMIT_FSIZE, &lim) == 0;
+    }));
     EXPECT_EQ(ReadFile(p), "[A]\nk=1\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1)
         << "a failed save left a temporary file";

@@ -16,7 +16,7 @@ packages=(
     gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
     libjpeg62-turbo-dev libarchive-dev libpng-dev libtiff-dev libwebp-dev
     fonts-ipafont-gothic adwaita-icon-theme
-    googletest libgtest-dev xvfb xauth x11-utils
+    googletest libgtest-dev libbenchmark-dev xvfb xauth x11-utils
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "core/BmpCodec.h"
 
+#include "core/FileIO.h"
 #include "core/PictureFormats.h"
 
 #include <fcntl.h>
@@ -427,66 +428,6 @@ std::vector<uint8_t> BuildImage(const Bitmap& bitmap, bool withFileHeader) {
     return out;
 }
 
-std::string ErrorText(int err) {
-    return std::strerror(err);
-}
-
-void WriteFileAtomically(const std::string& path, std::span<const uint8_t> data) {
-    auto fail = [&](int err) -> void {
-        throw EInOutError("Cannot write file \"" + path + "\": " + ErrorText(err));
-    };
-    if (path.empty()) fail(ENOENT);
-    // Writing through a symbolic link replaces the file it points to, not the link.
-    std::string target = path;
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-        target = real;
-        std::free(real);
-    }
-    const size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "./" : target.substr(0, slash + 1);
-    // Shortened so the temporary name stays within the file system's name limit.
-    const std::string name =
-        (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, 200);
-
-    // The temporary name is hidden and unique to this process; O_EXCL never reuses a file.
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = folder + "." + name + ".tmp" + std::to_string(::getpid()) + "-" +
-               std::to_string(attempt);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) fail(errno);
-    }
-    if (fd < 0) fail(EEXIST);
-
-    int err = 0;
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-        ::fchmod(fd, old.st_mode & 07777); // keep the replaced file's permissions
-    size_t done = 0;
-    while (!err && done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno != EINTR) err = errno;
-        } else {
-            done += size_t(n);
-        }
-    }
-    if (!err && ::fsync(fd) != 0) err = errno;
-    if (::close(fd) != 0 && !err) err = errno;
-    if (!err && ::rename(temp.c_str(), target.c_str()) != 0) err = errno;
-    if (err) {
-        ::unlink(temp.c_str());
-        fail(err);
-    }
-    // Make the new directory entry durable as well.
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-}
-
 } // namespace
 
 Bitmap ReadBmp(std::span<const uint8_t> data) {
@@ -504,39 +445,9 @@ Bitmap ReadDib(std::span<const uint8_t> data) {
 }
 
 Bitmap LoadBmpFile(const std::string& path) {
-    auto fail = [&](int err) -> void {
-        throw EInOutError("Cannot read file \"" + path + "\": " + ErrorText(err));
-    };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fail(errno);
-    std::vector<uint8_t> data;
-    int err = 0;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        err = errno;
-    } else if (!S_ISREG(st.st_mode)) {
-        err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    } else if (uint64_t(st.st_size) > MaxBmpFileSize) {
-        ::close(fd);
-        Fail("the file is larger than " + std::to_string(MaxBmpFileSize >> 20) + " MiB");
-    } else {
-        data.resize(size_t(st.st_size));
-        size_t done = 0;
-        while (done < data.size()) {
-            const ssize_t n = ::read(fd, data.data() + done, data.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                err = errno;
-                break;
-            }
-            if (n == 0) break; // shrank while being read: decode what is there
-            done += size_t(n);
-        }
-        data.resize(done);
-    }
-    ::close(fd);
-    if (err) fail(err);
-    return ReadBmp(data);
+    const auto data = ReadFileBytes(path, MaxBmpFileSize);
+    if (!data) Fail("the file is larger than " + std::to_string(MaxBmpFileSize >> 20) + " MiB");
+    return ReadBmp(*data);
 }
 
 std::vector<uint8_t> WriteBmp(const Bitmap& bitmap) {

@@ -1,6 +1,7 @@
 #include "core/IniFile.h"
 
 #include "core/Exception.h"
+#include "core/FileIO.h"
 #include "core/PathRules.h"
 
 #include <cerrno>
@@ -51,17 +52,6 @@ bool ReadBounded(const std::string& path, size_t limit, std::string& out) {
         out.append(buf, size_t(n));
     }
     ::close(fd);
-    return true;
-}
-
-bool WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += size_t(n);
-    }
     return true;
 }
 
@@ -236,61 +226,12 @@ void TIniFile::EraseSection(std::string_view section) {
 }
 
 void TIniFile::UpdateFile() {
-    const auto fail = [&]() {
+    const std::string text = Text();
+    try {
+        WriteFileAtomically(FFileName, std::span(reinterpret_cast<const uint8_t*>(text.data()),
+                                                 text.size()));
+    } catch (const EInOutError&) {
         throw EInOutError(FormatMessage("%s に書き込めません", {FFileName}));
-    };
-    // Write through a symbolic link to the file it names, so the link stays a link.
-    std::string target = FFileName;
-    if (char* real = ::realpath(FFileName.c_str(), nullptr)) {
-        target = real;
-        std::free(real);
-    }
-    std::string folder = ExtractFilePath(target);
-    if (folder.empty()) folder = "./";
-
-    // The new text goes into an unnamed file first (O_TMPFILE), so a save killed half-way
-    // leaves nothing behind; it gets a name only once complete and flushed.
-    bool unnamed = true;
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    std::string tmp;
-    if (fd < 0) {
-        unnamed = false;
-        tmp = folder + "." + ExtractFileName(target) + ".XXXXXX";
-        fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-        if (fd < 0) fail();
-    }
-    // Keep the permissions of the file being replaced; a new one gets 0666 less the umask.
-    struct stat st{};
-    if (::stat(target.c_str(), &st) == 0) {
-        ::fchmod(fd, st.st_mode & 07777);
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
-    }
-    bool ok = WriteAll(fd, Text()) && ::fsync(fd) == 0;
-    if (ok && unnamed) {
-        const std::string self = "/proc/self/fd/" + std::to_string(fd);
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            tmp = folder + "." + ExtractFileName(target) + "." + std::to_string(::getpid()) + "." +
-                  std::to_string(attempt);
-            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tmp.c_str(), AT_SYMLINK_FOLLOW) == 0)
-                break;
-            tmp.clear();
-            if (errno != EEXIST) break;
-        }
-        ok = !tmp.empty();
-    }
-    if (::close(fd) != 0) ok = false;
-    if (!ok || ::rename(tmp.c_str(), target.c_str()) != 0) {
-        if (!tmp.empty()) ::unlink(tmp.c_str());
-        fail();
-    }
-    // Make the rename itself durable.
-    const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
     }
     FExisted = true;
 }

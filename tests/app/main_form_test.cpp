@@ -2,7 +2,10 @@
 #include "app/forms/Main.h"
 #include "app/forms/RightEdit.h"
 #include "app/forms/kind.h"
+#include "core/BmpCodec.h"
 #include "core/IniFile.h"
+#include "core/Metafile.h"
+#include "core/PictureFormats.h"
 #include "support/TempDir.h"
 
 #include <QCheckBox>
@@ -328,3 +331,33 @@ TEST(MainFormPlugins, BrokenPluginErrorStillListsTheOnesBefore) {
     EXPECT_EQ(form->Fkind->ListView->topLevelItemCount(), 1);
 }
 #endif
+
+// Once the main window has started, every format loads by file name through the registry:
+// the built-in readers and, through the bundled plug-ins found beside the program, PNG.
+TEST(MainFormPictures, EveryFormatLoadsThroughTheRegistry) {
+    TempDir dir;
+    TMainFormOptions o = Options(dir.path);
+    o.AppDir = PICTOR_BIN_DIR;
+    auto form = Open(o);
+    ASSERT_TRUE(form->IsPluginExt(".png")) << "bundled PNG plug-in not found beside the program";
+
+    QImage picture(37, 21, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) picture.setPixel(x, y, qRgb(x * 6, y * 12, 128));
+    const Bitmap source = Bitmap::FromQImage(picture);
+    const auto path = [&](const char* name) { return (dir.path / name).string(); };
+    ASSERT_TRUE(picture.save(QString::fromStdString(path("a.png")), "PNG"));
+    ASSERT_TRUE(picture.save(QString::fromStdString(path("a.jpg")), "JPG", 100));
+    SaveBmpFile(source, path("a.bmp"));
+    SaveMetafile(source, path("a.emf"), true);
+    SaveMetafile(source, path("a.wmf"), false);
+    for (const char* name : {"a.png", "a.jpg", "a.bmp", "a.emf", "a.wmf"}) {
+        const Bitmap loaded = TPictureFormats::Instance().LoadPicture(path(name));
+        EXPECT_EQ(loaded.Width(), 37) << name;
+        EXPECT_EQ(loaded.Height(), 21) << name;
+        const TRGBQuad c = loaded.PixelColor(20, 10);
+        EXPECT_NEAR(c.red, 120, 6) << name;
+        EXPECT_NEAR(c.green, 120, 6) << name;
+        EXPECT_NEAR(c.blue, 128, 6) << name;
+    }
+}

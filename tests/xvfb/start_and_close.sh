@@ -7,6 +7,9 @@ binary=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$binary" "$work/pictor"
+# The bundled picture plug-ins live beside the program.
+bundled=$(cd "$(dirname "$binary")" && ls *.spi 2>/dev/null || true)
+for spi in $bundled; do cp "$(dirname "$binary")/$spi" "$work/"; done
 mkdir -p "$work/photos"
 export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
@@ -40,7 +43,11 @@ for section in WindowPosition ViewFileSelect Interval WindowsSizeSelect View "Pl
 done
 [ "$(value WindowPosition Width)" = 800 ] || fail "first start is not 800 wide"
 [ "$(value ViewFileSelect LastDirPath)" = "$work/photos" ] || fail "folder argument not kept"
-[ "$(grep -c '=' "$work/pictor.ini")" = 41 ] || fail "expected 41 keys"
+for spi in $bundled; do
+    [ "$(value Plug-in "$work/$spi")" = 1 ] || fail "bundled plug-in $spi not found at start"
+done
+n=$(echo $bundled | wc -w)
+[ "$(grep -c '=' "$work/pictor.ini")" = $((41 + n)) ] || fail "expected $((41 + n)) keys"
 
 # Change the stored settings, start again: the program must read them and write them back.
 sed -i -e 's/^Height=.*/Height=500/' -e 's/^gif=0/gif=1/' -e 's/^Interval=.*/Interval=4500/' \

@@ -3,10 +3,10 @@
 #include "app/CloseSignals.h"
 #include "app/LongPath.h"
 #include "app/MediaSupport.h"
+#include "app/PictureSetup.h"
 #include "app/forms/Application.h"
 #include "app/forms/RightEdit.h"
 #include "app/forms/kind.h"
-#include "core/BmpCodec.h"
 #include "core/IniFile.h"
 #include "core/PathRules.h"
 #include "plugins/SPIs.h"
@@ -65,7 +65,7 @@ TMainForm::TMainForm(TMainFormOptions options) : FOptions(std::move(options)) {
         FOptions.SettingsPath.empty() ? SettingsFilePath(ProgramPath()) : FOptions.SettingsPath;
 
     // The built-in picture formats; plug-ins add theirs when they are found.
-    RegisterBmpFormats();
+    RegisterPictureFormats();
 
     SPIs = std::make_unique<TSPIs>();
     SPIs->GraphicPreview = false;

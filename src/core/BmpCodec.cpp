@@ -1,4 +1,5 @@
 #include "core/BmpCodec.h"
+#include "core/ByteOrder.h"
 
 #include "core/FileIO.h"
 #include "core/PictureFormats.h"
@@ -43,22 +44,6 @@ constexpr std::array<uint32_t, 4> Masks888{0xFF0000, 0x00FF00, 0x0000FF, 0};
 
 [[noreturn]] void Fail(const std::string& reason) {
     throw EBmpError("Bitmap image is not valid: " + reason);
-}
-
-uint16_t U16(std::span<const uint8_t> d, size_t at) {
-    return uint16_t(d[at] | d[at + 1] << 8);
-}
-uint32_t U32(std::span<const uint8_t> d, size_t at) {
-    return uint32_t(d[at]) | uint32_t(d[at + 1]) << 8 | uint32_t(d[at + 2]) << 16 |
-           uint32_t(d[at + 3]) << 24;
-}
-void Put16(std::vector<uint8_t>& out, size_t at, uint32_t v) {
-    out[at] = uint8_t(v);
-    out[at + 1] = uint8_t(v >> 8);
-}
-void Put32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out[at + size_t(i)] = uint8_t(v >> (8 * i));
 }
 
 // What the info header says, checked.

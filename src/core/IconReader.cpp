@@ -1,4 +1,5 @@
 #include "core/IconReader.h"
+#include "core/ByteOrder.h"
 
 #include "core/FileIO.h"
 
@@ -42,18 +43,6 @@ const std::string ErrorPrefix = "Icon image is not valid: ";
 
 [[noreturn]] void Fail(const std::string& reason) {
     throw EIconError(ErrorPrefix + reason);
-}
-
-uint16_t U16(std::span<const uint8_t> d, size_t at) {
-    return uint16_t(d[at] | d[at + 1] << 8);
-}
-uint32_t U32(std::span<const uint8_t> d, size_t at) {
-    return uint32_t(d[at]) | uint32_t(d[at + 1]) << 8 | uint32_t(d[at + 2]) << 16 |
-           uint32_t(d[at + 3]) << 24;
-}
-uint32_t BigU32(std::span<const uint8_t> d, size_t at) {
-    return uint32_t(d[at]) << 24 | uint32_t(d[at + 1]) << 16 | uint32_t(d[at + 2]) << 8 |
-           uint32_t(d[at + 3]);
 }
 
 std::string SizeText(int64_t w, int64_t h) {
@@ -309,7 +298,6 @@ TIconImage DecodeEntry(std::span<const uint8_t> data, const TEntry& entry, size_
         Fail(error.what());
     }
 }
-
 
 } // namespace
 

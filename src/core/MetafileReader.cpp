@@ -1,5 +1,6 @@
 // Reading WMF and EMF files: headers, the record framing, the picture's frame and natural size,
 // and the TMetafile entry points.
+#include "core/ByteOrder.h"
 #include "core/Metafile.h"
 
 #include "core/FileIO.h"
@@ -30,17 +31,6 @@ namespace {
 
 constexpr uint32_t PlaceableKey = 0x9AC6CDD7;
 constexpr uint32_t EmfSignature = 0x464D4520;
-
-uint16_t U16(std::span<const uint8_t> d, size_t at) {
-    return uint16_t(d[at] | d[at + 1] << 8);
-}
-uint32_t U32(std::span<const uint8_t> d, size_t at) {
-    return uint32_t(d[at]) | uint32_t(d[at + 1]) << 8 | uint32_t(d[at + 2]) << 16 |
-           uint32_t(d[at + 3]) << 24;
-}
-int32_t S32(std::span<const uint8_t> d, size_t at) {
-    return int32_t(U32(d, at));
-}
 
 std::string At(size_t offset) {
     return " at offset " + std::to_string(offset);
@@ -217,16 +207,14 @@ TMetafile TMetafile::Read(std::span<const uint8_t> data) {
     auto d = std::make_shared<TData>();
     d->bytes.assign(data.begin(), data.end());
     const std::span<const uint8_t> b(d->bytes);
-    if (b.size() >= 4 && metafile::U32(b, 0) == metafile::PlaceableKey) {
+    if (b.size() >= 4 && U32(b, 0) == metafile::PlaceableKey) {
         metafile::ReadWmf(*d, true);
-    } else if (b.size() >= 88 && metafile::U32(b, 0) == 1 &&
-               metafile::U32(b, 40) == metafile::EmfSignature) {
+    } else if (b.size() >= 88 && U32(b, 0) == 1 && U32(b, 40) == metafile::EmfSignature) {
         d->enhanced = true;
         metafile::ReadEmf(*d);
-    } else if (b.size() >= 18 && (metafile::U16(b, 0) == 1 || metafile::U16(b, 0) == 2) &&
-               metafile::U16(b, 2) == 9) {
+    } else if (b.size() >= 18 && (U16(b, 0) == 1 || U16(b, 0) == 2) && U16(b, 2) == 9) {
         metafile::ReadWmf(*d, false);
-    } else if (b.size() >= 4 && metafile::U32(b, 0) == 1) {
+    } else if (b.size() >= 4 && U32(b, 0) == 1) {
         Fail("the EMF header is truncated or has no \" EMF\" signature");
     } else {
         Fail("the data is neither a WMF nor an EMF");

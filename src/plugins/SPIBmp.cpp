@@ -1,6 +1,7 @@
 #include "plugins/SPIBmp.h"
 
 #include "core/BmpCodec.h"
+#include "core/ByteOrder.h"
 #include "core/PathRules.h"
 #include "core/PictureFormats.h"
 
@@ -37,13 +38,6 @@ constexpr int64_t MaxDibPixels = int64_t(1) << 20;
 constexpr int64_t MaxDibPixels = Bitmap::MaxPixels;
 #endif
 
-uint16_t U16(std::span<const uint8_t> d, size_t at) {
-    return uint16_t(d[at] | d[at + 1] << 8);
-}
-uint32_t U32(std::span<const uint8_t> d, size_t at) {
-    return uint32_t(d[at]) | uint32_t(d[at + 1]) << 8 | uint32_t(d[at + 2]) << 16 |
-           uint32_t(d[at + 3]) << 24;
-}
 void Put32(uint8_t* out, uint32_t v) {
     for (int i = 0; i < 4; ++i)
         out[i] = uint8_t(v >> (8 * i));

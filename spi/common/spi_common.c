@@ -28,6 +28,22 @@ int32_t SpiCopyText(const char* text, char* buf, int32_t buflen) {
     return (int32_t)n;
 }
 
+int32_t SpiPluginInfo(int32_t infono, char* buf, int32_t buflen, const char* about,
+                      const char* pattern, const char* description) {
+    switch (infono) {
+    case 0:
+        return SpiCopyText("00IN", buf, buflen);
+    case 1:
+        return SpiCopyText(about, buf, buflen);
+    case 2:
+        return SpiCopyText(pattern, buf, buflen);
+    case 3:
+        return SpiCopyText(description, buf, buflen);
+    default:
+        return 0;
+    }
+}
+
 /* ---- Input ---------------------------------------------------------------------------- */
 
 int32_t SpiInputOpen(SpiInput* in, const char* buf, intptr_t len, uint32_t flag) {

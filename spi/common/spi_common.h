@@ -36,6 +36,11 @@ int32_t SpiCheckSize(int64_t width, int64_t height);
  * returns the number of bytes copied without the NUL; 0 when nothing fits. */
 int32_t SpiCopyText(const char* text, char* buf, int32_t buflen);
 
+/* GetPluginInfo of a picture plug-in with one format: 0 the type "00IN", 1 the about text,
+ * 2 the file pattern, 3 its description; 0 for every other number. */
+int32_t SpiPluginInfo(int32_t infono, char* buf, int32_t buflen, const char* about,
+                      const char* pattern, const char* description);
+
 /* ---- Input ---------------------------------------------------------------------------- */
 
 /* The picture's bytes, from the file's offset or the memory block. Positions are relative

@@ -163,20 +163,8 @@ static int32_t PngDecode(PngJob* job) {
 
 int32_t GetPluginInfo(int32_t infono, char* buf, int32_t buflen) {
     char about[96];
-    switch (infono) {
-    case 0:
-        return SpiCopyText("00IN", buf, buflen);
-    case 1:
-        snprintf(about, sizeof about, "Pictor PNG plug-in 1.0 (libpng %s)",
-                 png_get_libpng_ver(NULL));
-        return SpiCopyText(about, buf, buflen);
-    case 2:
-        return SpiCopyText("*.png", buf, buflen);
-    case 3:
-        return SpiCopyText("PNG Image", buf, buflen);
-    default:
-        return 0;
-    }
+    snprintf(about, sizeof about, "Pictor PNG plug-in 1.0 (libpng %s)", png_get_libpng_ver(NULL));
+    return SpiPluginInfo(infono, buf, buflen, about, "*.png", "PNG Image");
 }
 
 int32_t IsSupported(const char* filename, const void* header) {

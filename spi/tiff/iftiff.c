@@ -251,23 +251,11 @@ static int32_t TiffDecode(TiffJob* job, PictorSpiProgressCallback callback, intp
 
 int32_t GetPluginInfo(int32_t infono, char* buf, int32_t buflen) {
     char about[96], version[32] = "";
-    switch (infono) {
-    case 0:
-        return SpiCopyText("00IN", buf, buflen);
-    case 1: {
-        /* TIFFGetVersion(): "LIBTIFF, Version 4.5.0\nCopyright ..." */
-        const char* v = strstr(TIFFGetVersion(), "Version ");
-        if (v) sscanf(v + 8, "%31[^\n ]", version);
-        snprintf(about, sizeof about, "Pictor TIFF plug-in 1.0 (libtiff %s)", version);
-        return SpiCopyText(about, buf, buflen);
-    }
-    case 2:
-        return SpiCopyText("*.tif;*.tiff", buf, buflen);
-    case 3:
-        return SpiCopyText("TIFF Image", buf, buflen);
-    default:
-        return 0;
-    }
+    /* TIFFGetVersion(): "LIBTIFF, Version 4.5.0\nCopyright ..." */
+    const char* v = strstr(TIFFGetVersion(), "Version ");
+    if (v) sscanf(v + 8, "%31[^\n ]", version);
+    snprintf(about, sizeof about, "Pictor TIFF plug-in 1.0 (libtiff %s)", version);
+    return SpiPluginInfo(infono, buf, buflen, about, "*.tif;*.tiff", "TIFF Image");
 }
 
 int32_t IsSupported(const char* filename, const void* header) {

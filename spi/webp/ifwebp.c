@@ -145,22 +145,10 @@ static int32_t WebpDecodeFirstFrame(WebpJob* job, SpiProgress* progress) {
 
 int32_t GetPluginInfo(int32_t infono, char* buf, int32_t buflen) {
     char about[96];
-    switch (infono) {
-    case 0:
-        return SpiCopyText("00IN", buf, buflen);
-    case 1: {
-        int v = WebPGetDecoderVersion();
-        snprintf(about, sizeof about, "Pictor WebP plug-in 1.0 (libwebp %d.%d.%d)",
-                 (v >> 16) & 0xff, (v >> 8) & 0xff, v & 0xff);
-        return SpiCopyText(about, buf, buflen);
-    }
-    case 2:
-        return SpiCopyText("*.webp", buf, buflen);
-    case 3:
-        return SpiCopyText("WebP Image", buf, buflen);
-    default:
-        return 0;
-    }
+    const int v = WebPGetDecoderVersion();
+    snprintf(about, sizeof about, "Pictor WebP plug-in 1.0 (libwebp %d.%d.%d)", (v >> 16) & 0xff,
+             (v >> 8) & 0xff, v & 0xff);
+    return SpiPluginInfo(infono, buf, buflen, about, "*.webp", "WebP Image");
 }
 
 int32_t IsSupported(const char* filename, const void* header) {

@@ -14,7 +14,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-multimedia-dev qt6-webengine-dev
     gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
-    libjpeg62-turbo-dev libarchive-dev libpng-dev libtiff-dev libwebp-dev
+    libjpeg62-turbo-dev libarchive-dev libpng-dev libtiff-dev libwebp-dev libicu-dev
     fonts-ipafont-gothic adwaita-icon-theme
     googletest libgtest-dev libbenchmark-dev xvfb xauth x11-utils
 )

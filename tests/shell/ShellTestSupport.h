@@ -7,7 +7,13 @@
 #include "shell/ShellEnv.h"
 #include "support/TempDir.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -91,6 +97,26 @@ struct TFakeListView : pictor::IShellListOwner {
     void DoShListChange(pictor::TShellFileList&) override { ++ListChanges; }
     void DoShSelChange(std::uint64_t size) override { SelChanges.push_back(size); }
 };
+
+// Runs the event loop until done() holds or timeoutMs passes.
+inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 20000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs) return false;
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+// Runs the event loop for ms, so reports that should not come have had their chance.
+inline void PumpFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
 
 // The display names of the list in row order.
 inline std::vector<std::string> Names(pictor::TShellFileList& list) {

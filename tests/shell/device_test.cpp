@@ -4,6 +4,7 @@
 #include "shell/ShellEnv.h"
 #include "shell/ShellNotify.h"
 
+#include "ShellTestSupport.h"
 #include "support/TempDir.h"
 
 #include <QElapsedTimer>
@@ -17,29 +18,13 @@
 #include <unistd.h>
 
 using namespace pictor;
+using pictor_test::PumpFor;
+using pictor_test::PumpUntil;
 using pictor_test::TempDir;
 using pictor_test::WriteFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs) return false;
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
-
-void PumpFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 std::unique_ptr<TDeviceChangeData> Notice(const std::string& text, unsigned code) {
     auto d = std::make_unique<TDeviceChangeData>();

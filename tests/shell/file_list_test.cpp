@@ -232,28 +232,19 @@ TEST_F(FileListTest, FilterEventAndUnbindableFolder) {
     EXPECT_EQ(list.Refresh(), 2);
 }
 
-// Waits (processing events) until pred holds or 20 s pass.
-static bool WaitFor(const std::function<bool()>& pred) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred() && timer.elapsed() < 20000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    return pred();
-}
-
 TEST_F(FileListTest, WatchersRefreshAndFollowTheTreeWhenTheFolderGoes) {
     TShellFileList list(&View, true, 200);
     list.OpenFolder(DirList());
     const int changes = View.ListChanges;
     for (int i = 0; i < 50; ++i)
         WriteFile(Dir / ("n" + std::to_string(i)), "x");
-    ASSERT_TRUE(WaitFor([&] { return list.Count() == 50; }));
+    ASSERT_TRUE(PumpUntil([&] { return list.Count() == 50; }));
     EXPECT_EQ(View.ListChanges, changes + 1) << "one refresh for the burst";
     // A size change reaches the find data through the attribute watcher.
     WriteFile(Dir / "n0", std::string(5000, 'x'));
-    ASSERT_TRUE(WaitFor([&] { return list.TotalSize() == 49 + 5000; }));
+    ASSERT_TRUE(PumpUntil([&] { return list.TotalSize() == 49 + 5000; }));
     // The folder vanishes: the list moves to the tree's folder (or its nearest existing parent).
     View.Tree = DirList();
     std::filesystem::remove_all(Dir);
-    ASSERT_TRUE(WaitFor([&] { return list.Folder() == TItemIDList(TIdKind::Home, {}); }));
+    ASSERT_TRUE(PumpUntil([&] { return list.Folder() == TItemIDList(TIdKind::Home, {}); }));
 }

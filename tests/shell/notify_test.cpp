@@ -1,6 +1,7 @@
 // Folder watchers: bursts, filters, path switching, overflow, stop and limits.
 #include "shell/ShellNotify.h"
 
+#include "ShellTestSupport.h"
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
@@ -21,31 +22,13 @@
 #include <unistd.h>
 
 using namespace pictor;
+using pictor_test::PumpFor;
+using pictor_test::PumpUntil;
 using pictor_test::TempDir;
 using pictor_test::WriteFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-// Runs the event loop until done() holds or timeoutMs passes.
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 20000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs) return false;
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
-
-// Runs the event loop for ms, so reports that should not come have had their chance.
-void PumpFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 // The inotify watches of this process, one "inotify wd:" line each.
 std::vector<std::string> WatchLines() {

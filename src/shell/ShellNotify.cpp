@@ -258,6 +258,26 @@ template <typename F> bool ReadEvents(TWatchCore& core, F classify) {
     return changed;
 }
 
+// Starts a watcher's thread; without one the watcher simply reports nothing.
+template <typename TState, typename TRun>
+void StartThread(std::thread& thread, const std::shared_ptr<TState>& state, TRun run) {
+    try {
+        thread = std::thread(run, state);
+    } catch (const std::system_error& e) {
+        std::lock_guard lock(state->Lock);
+        state->LastError = WatchError(e.code().value());
+        state->Ended = true;
+    }
+}
+
+// After Stop: joins the thread, or lets it finish on its own when a handler running on it
+// destroys its own watcher.
+void EndThread(std::thread& thread) {
+    if (!thread.joinable()) return;
+    if (thread.get_id() == std::this_thread::get_id()) thread.detach();
+    else thread.join();
+}
+
 int MsUntil(TClock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now());
     return int(std::clamp<long long>(left.count(), 0, INT_MAX));
@@ -407,23 +427,12 @@ TShFilesWatcher::TShFilesWatcher(const std::string& path, unsigned filter, THand
         FState->OpenInotifyLocked();
         FState->ArmLocked(path);
     }
-    try {
-        FThread = std::thread(RunFilesWatcher, FState);
-    } catch (const std::system_error& e) {
-        std::lock_guard lock(FState->Lock);
-        FState->LastError = WatchError(e.code().value());
-        FState->Ended = true;
-    }
+    StartThread(FThread, FState, RunFilesWatcher);
 }
 
 TShFilesWatcher::~TShFilesWatcher() {
     Stop();
-    if (FThread.joinable()) {
-        if (FThread.get_id() == std::this_thread::get_id())
-            FThread.detach();
-        else
-            FThread.join();
-    }
+    EndThread(FThread);
 }
 
 void TShFilesWatcher::SetPath(const std::string& path) {
@@ -677,23 +686,12 @@ TShDirWatcher::TShDirWatcher(std::optional<std::vector<std::string>> folders, un
         FState->OpenInotifyLocked();
     }
     SetFolders(folders);
-    try {
-        FThread = std::thread(RunDirWatcher, FState);
-    } catch (const std::system_error& e) {
-        std::lock_guard lock(FState->Lock);
-        FState->LastError = WatchError(e.code().value());
-        FState->Ended = true;
-    }
+    StartThread(FThread, FState, RunDirWatcher);
 }
 
 TShDirWatcher::~TShDirWatcher() {
     Stop();
-    if (FThread.joinable()) {
-        if (FThread.get_id() == std::this_thread::get_id())
-            FThread.detach();
-        else
-            FThread.join();
-    }
+    EndThread(FThread);
 }
 
 void TShDirWatcher::SetFolders(const std::optional<std::vector<std::string>>& folders) {

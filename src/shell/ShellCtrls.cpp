@@ -414,29 +414,6 @@ void TShellFileList::RangeSelectionChanged(int from, int to) {
     SetSelectionSize(size);
 }
 
-bool TShellFileList::KeepByLevel(const TShellEntry& entry) const {
-    const int level = Level(FFolder);
-    const TShVirtuaItems virt = FOwner->ShVirtuaItems();
-    if (level == 0) {
-        switch (ClassifyItem(entry.Id, entry.Attributes)) {
-        case itBitBucket:
-            return virt.Contains(itBitBucket);
-        case itNetWork:
-            return virt.Contains(itNetWork);
-        case itVirtual:
-            return false;
-        default:
-            return true;
-        }
-    }
-    if (level == 1) {
-        if (FFolder == SpecialFolderIDList(CSIDL_DRIVES) && !virt.Contains(itVirtual))
-            return ClassifyItem(FFolder.Concat(entry.Id), entry.Attributes) != itVirtual;
-        if (FFolder == SpecialFolderIDList(CSIDL_NETWORK)) return virt.Contains(itNetWork);
-    }
-    return true;
-}
-
 int TShellFileList::Refresh() {
     StopWatching();
     FTotalSize = 0;
@@ -458,7 +435,7 @@ int TShellFileList::Refresh() {
     FBound->EnumObjects(flags, entries, true);
     FItems.reserve(std::max<std::size_t>(1000, entries.size()));
     for (TShellEntry& entry : entries) {
-        if (!KeepByLevel(entry)) continue;
+        if (!KeepByLevel(FFolder, entry, FOwner->ShVirtuaItems())) continue;
         auto item = std::make_unique<TShellFileItem>(this, std::move(entry));
         bool accept = true;
         FOwner->DoShFilter(*item, accept);

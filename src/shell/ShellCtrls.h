@@ -241,7 +241,6 @@ private:
     void SetSelectionSize(std::uint64_t size);
     int CompareItems(TShellFileItem* a, TShellFileItem* b, int key) const;
     void QuickSort(int left, int right, int key);
-    bool KeepByLevel(const TShellEntry& entry) const;
 
     IShellListOwner* FOwner;
     std::vector<TShellFileItem*> FItems;

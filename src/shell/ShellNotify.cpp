@@ -274,8 +274,10 @@ void StartThread(std::thread& thread, const std::shared_ptr<TState>& state, TRun
 // destroys its own watcher.
 void EndThread(std::thread& thread) {
     if (!thread.joinable()) return;
-    if (thread.get_id() == std::this_thread::get_id()) thread.detach();
-    else thread.join();
+    if (thread.get_id() == std::this_thread::get_id())
+        thread.detach();
+    else
+        thread.join();
 }
 
 int MsUntil(TClock::time_point deadline) {

@@ -164,6 +164,28 @@ TShItemIDType ClassifyItem(const TItemIDList& absolute, std::uint32_t attributes
     return (attributes & SFGAO_FOLDER) ? itFolder : itFile;
 }
 
+bool KeepByLevel(const TItemIDList& parent, const TShellEntry& entry, TShVirtuaItems items) {
+    const int level = Level(parent);
+    if (level == 0) {
+        switch (ClassifyItem(entry.Id, entry.Attributes)) {
+        case itBitBucket:
+            return items.Contains(itBitBucket);
+        case itNetWork:
+            return items.Contains(itNetWork);
+        case itVirtual:
+            return false;
+        default:
+            return true;
+        }
+    }
+    if (level == 1) {
+        if (parent == SpecialFolderIDList(CSIDL_DRIVES) && !items.Contains(itVirtual))
+            return ClassifyItem(parent.Concat(entry.Id), entry.Attributes) != itVirtual;
+        if (parent == SpecialFolderIDList(CSIDL_NETWORK)) return items.Contains(itNetWork);
+    }
+    return true;
+}
+
 TShItemIDType ItemIDType(const TItemIDList& absolute) {
     if (absolute.IsNull()) return itUnknown;
     return ClassifyItem(

@@ -85,4 +85,9 @@ TShItemIDType ItemIDType(const TItemIDList& absolute);
 // The same with the attributes (file system, ancestor, folder) already at hand.
 TShItemIDType ClassifyItem(const TItemIDList& absolute, std::uint32_t attributes);
 
+// Whether a child of parent is listed, by the parent's level: on the desktop the trash and the
+// network only when their kinds are in items and virtual items never; in the computer virtual
+// items only with itVirtual; in the network nothing without itNetWork; deeper, everything.
+bool KeepByLevel(const TItemIDList& parent, const TShellEntry& entry, TShVirtuaItems items);
+
 } // namespace pictor

@@ -1,10 +1,16 @@
-#include "app/forms/Application.h"
 #include "app/forms/Main.h"
+#include "app/forms/Application.h"
+
+#include <QLocale>
 
 int main(int argc, char** argv) {
     pictor::TApplication app(argc, argv);
+    // The interface is Japanese whatever the session's language: file-type names and dates
+    // follow it too.
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
     pictor::TMainFormOptions options;
-    for (int i = 1; i < argc; ++i) options.Arguments.emplace_back(argv[i]);
+    for (int i = 1; i < argc; ++i)
+        options.Arguments.emplace_back(argv[i]);
     options.HandleSignals = true;
     pictor::TMainForm form(std::move(options));
     form.show();

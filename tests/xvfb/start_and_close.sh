@@ -21,7 +21,8 @@ run_once() {
     "$work/pictor" "$@" >"$work/log" 2>&1 &
     local pid=$! shown=""
     for _ in $(seq 1 100); do
-        if xwininfo -root -tree 2>/dev/null | grep -q 'Pictor\[MainForm\]'; then shown=1; break; fi
+        # The caption is "Pictor[MainForm]" until the tree shows a folder, then its path.
+        if xwininfo -root -tree 2>/dev/null | grep -q -e 'Pictor\[MainForm\]' -e "\"$work/photos"; then shown=1; break; fi
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
     done
@@ -47,7 +48,9 @@ for spi in $bundled; do
     [ "$(value Plug-in "$work/$spi")" = 1 ] || fail "bundled plug-in $spi not found at start"
 done
 n=$(echo $bundled | wc -w)
-[ "$(grep -c '=' "$work/pictor.ini")" = $((41 + n)) ] || fail "expected $((41 + n)) keys"
+# 41 keys of the main window, one per plug-in, 18 of the file list's layout.
+[ "$(grep -c '=' "$work/pictor.ini")" = $((41 + n + 18)) ] || fail "expected $((41 + n + 18)) keys"
+grep -qx "\[ShellFileSetting\]" "$work/pictor.ini" || fail "file list layout missing"
 
 # Change the stored settings, start again: the program must read them and write them back.
 sed -i -e 's/^Height=.*/Height=500/' -e 's/^gif=0/gif=1/' -e 's/^Interval=.*/Interval=4500/' \

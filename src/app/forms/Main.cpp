@@ -4,12 +4,18 @@
 #include "app/LongPath.h"
 #include "app/MediaSupport.h"
 #include "app/PictureSetup.h"
+#include "app/SizeTexts.h"
 #include "app/forms/Application.h"
 #include "app/forms/RightEdit.h"
 #include "app/forms/kind.h"
 #include "core/IniFile.h"
 #include "core/PathRules.h"
 #include "plugins/SPIs.h"
+#include "shell/ShellCtrls.h"
+#include "shell/forms/ShellAdditns.h"
+#include "shell/forms/ShellCombo.h"
+#include "shell/forms/ShellListView.h"
+#include "shell/forms/ShellTree.h"
 
 #include <QActionGroup>
 #include <QCheckBox>
@@ -19,14 +25,12 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QListView>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSplitter>
-#include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
-#include <QTreeView>
 
 namespace pictor {
 
@@ -85,7 +89,11 @@ TMainForm::TMainForm(TMainFormOptions options) : FOptions(std::move(options)) {
         FCloseSignals = std::make_unique<TCloseSignals>([this] { close(); });
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+    // The tree and the list point at each other; unlink them before either goes.
+    ShellTreeView->SetShellListView(nullptr);
+    ShellListView->SetTreeLink(nullptr);
+}
 
 void TMainForm::CreateMenus() {
     auto makeAction = [this](const QString& caption, const char* name, bool enabled = false) {
@@ -218,7 +226,7 @@ void TMainForm::CreateToolBar() {
     ComboBand = addToolBar("ComboBand");
     ComboBand->setObjectName("ComboBand");
     ComboBand->setMovable(false);
-    ShellComboBox = new QComboBox(ComboBand);
+    ShellComboBox = new TShellComboBox(ComboBand);
     ShellComboBox->setObjectName("ShellComboBox");
     ShellComboBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     ShellComboBox->setEditable(false);
@@ -229,12 +237,10 @@ void TMainForm::CreatePanes() {
     Splitter = new QSplitter(Qt::Horizontal, this);
     Splitter->setObjectName("Splitter1");
     Splitter->setChildrenCollapsible(false);
-    ShellTreeView = new QTreeView(Splitter);
+    ShellTreeView = new TShellTreeView(Splitter);
     ShellTreeView->setObjectName("ShellTreeView");
-    ShellTreeView->setHeaderHidden(true);
-    ShellListView = new QListView(Splitter);
+    ShellListView = new TShellListView(Splitter);
     ShellListView->setObjectName("ShellListView");
-    ShellListView->setSelectionMode(QAbstractItemView::ExtendedSelection);
 
     Panel = new QFrame(Splitter);
     Panel->setObjectName("Panel");
@@ -268,20 +274,170 @@ void TMainForm::CreatePanes() {
     Splitter->setSizes({225, 361, panelWidth});
     setCentralWidget(Splitter);
 
-    ShellStatusBar = statusBar();
-    ShellStatusBar->setObjectName("ShellStatusBar");
-    StatusPanel0 = new QLabel(ShellStatusBar);
-    StatusPanel0->setFixedWidth(250);
-    StatusPanel1 = new QLabel(ShellStatusBar);
-    StatusPanel1->setFixedWidth(50);
-    ShellStatusBar->addWidget(StatusPanel0);
-    ShellStatusBar->addWidget(StatusPanel1);
+    ShellStatusBar = new TShellStatusBar(this);
+    ShellStatusBar->SetPanels({250, 50});
+    setStatusBar(ShellStatusBar);
+    LinkBrowser();
+}
+
+void TMainForm::LinkBrowser() {
+    // The main window shows virtual folders everywhere; the tree passes its set on.
+    ShellTreeView->SetShVirtuaItems({itBitBucket, itNetWork, itVirtual});
+    ShellTreeView->SetShellComboBox(ShellComboBox);
+    ShellTreeView->SetShellListView(ShellListView);
+    // The menu's check marks show the tree's actual state.
+    Ctrl1->setCheckable(true);
+    Ctrl1->setChecked(ShellTreeView->ShVirtuaItems().Contains(itVirtual));
+    Hidden1->setCheckable(true);
+    Hidden1->setChecked(ShellTreeView->IncludeHidden());
+
+    ShellTreeView->OnChange = [this](TShellTreeNode*) {
+        TApplication::Guard([this] { ShellTreeViewChange(); });
+    };
+    connect(ShellTreeView, &QTreeWidget::itemClicked, this,
+            [this] { TApplication::Guard([this] { ShellTreeViewClick(); }); });
+    ShellListView->OnShListChange = [this](TShellFileList& list) {
+        TApplication::Guard([&] { ShellListViewShListChange(list); });
+    };
+    ShellListView->OnShSelChange = [this](std::uint64_t size) {
+        TApplication::Guard([&] { ShellListViewShSelChange(size); });
+    };
+    ShellListView->OnColumnClick = [this](int column) {
+        TApplication::Guard([&] { ShellListViewColumnClick(column); });
+    };
+    ShellListView->OnCustomDrawItem = [this](int row, QColor& colour) {
+        TApplication::Guard([&] { ShellListViewCustomDrawItem(row, colour); });
+    };
+
+    auto command = [this](QAction* action, auto fn) {
+        action->setEnabled(true);
+        connect(action, &QAction::triggered, this,
+                [this, fn] { TApplication::Guard([&] { (this->*fn)(); }); });
+    };
+    command(tbUp, &TMainForm::tbUpClick);
+    command(Ctrl1, &TMainForm::Ctrl1Click);
+    command(Hidden1, &TMainForm::Hidden1Click);
+    command(ShowRefreshItem, &TMainForm::ShowRefreshItemClick);
+    const std::pair<QAction*, int> styles[] = {
+        {tbIcon, vsIcon},          {LargeIcon1, vsIcon}, {tbSmallIcon, vsSmallIcon},
+        {SmallIcon1, vsSmallIcon}, {tbList, vsList},     {List1, vsList},
+        {tbReport, vsReport},      {Report1, vsReport}};
+    for (const auto& [action, style] : styles) {
+        action->setEnabled(true);
+        const int viewStyle = style;
+        connect(action, &QAction::triggered, this, [this, viewStyle] {
+            TApplication::Guard([&] { ShellListView->SetViewStyle(viewStyle); });
+        });
+    }
+    const std::pair<QAction*, int> sorts[] = {{SortByName1, ColName},
+                                              {SortBySize1, ColSize},
+                                              {SortByType1, ColType},
+                                              {SortByDate1, ColDate}};
+    for (const auto& [action, key] : sorts) {
+        action->setEnabled(true);
+        const int sortKey = key;
+        connect(action, &QAction::triggered, this, [this, sortKey] {
+            TApplication::Guard([&] { ShellListView->SortBy(sortKey, true); });
+        });
+    }
+}
+
+std::string TMainForm::CurrentFolder() const {
+    return ShellTreeView->CurrentPath().toStdString();
 }
 
 void TMainForm::NavigateTo(const std::string& folder) {
-    FCurrentFolder = folder;
-    ShellComboBox->clear();
-    if (!folder.empty()) ShellComboBox->addItem(QString::fromStdString(folder));
+    const TItemIDList list = PathToIDList(folder);
+    if (!list.IsNull()) ShellTreeView->SelectFolder(list);
+}
+
+void TMainForm::ShellTreeViewChange() {
+    setWindowTitle(ShellTreeView->CurrentPath());
+    TShellTreeNode* node = ShellTreeView->SelectedNode();
+    Label1->setText(node ? node->text(0) : QString());
+}
+
+void TMainForm::ShellTreeViewClick() {
+    if (TShellTreeNode* node = ShellTreeView->SelectedNode()) {
+        const QIcon icon = TShellTreeView::IconOf(node->Item().ImageIndex(), style());
+        ImageIco->setPixmap(icon.pixmap(32, 32));
+    }
+    Label2->clear();
+}
+
+void TMainForm::tbUpClick() {
+    TShellTreeNode* node = ShellTreeView->SelectedNode();
+    if (!node || node == ShellTreeView->RootNode() || !node->parent()) return;
+    ShellTreeView->setCurrentItem(node->parent());
+}
+
+void TMainForm::Ctrl1Click() {
+    TShVirtuaItems items = ShellTreeView->ShVirtuaItems();
+    if (items.Contains(itVirtual))
+        items.Exclude(itVirtual);
+    else
+        items.Include(itVirtual);
+    ShellTreeView->SetShVirtuaItems(items);
+    Ctrl1->setChecked(items.Contains(itVirtual));
+}
+
+void TMainForm::Hidden1Click() {
+    ShellTreeView->SetIncludeHidden(!ShellTreeView->IncludeHidden());
+    Hidden1->setChecked(ShellTreeView->IncludeHidden());
+}
+
+void TMainForm::ShowRefreshItemClick() {
+    ShellListView->RefreshList();
+    ShellTreeView->RefreshTree();
+}
+
+std::string TMainForm::FolderSizeText() const {
+    TShellFileList& list = ShellListView->FileList();
+    return pictor::FolderSizeText(list.TotalSize(), list.FreeSpace());
+}
+
+std::string TMainForm::SelectionSizeText(std::uint64_t selSize) {
+    return pictor::SelectionSizeText(selSize);
+}
+
+void TMainForm::ShellListViewShListChange(TShellFileList& list) {
+    ShellStatusBar->SetPanelText(
+        1, list.FolderPath().empty() ? QString() : QString::fromStdString(FolderSizeText()));
+    ShellStatusBar->SetPanelText(0, QString::fromStdString(ObjectCountText(list.Count())));
+    ShellStatusBar->repaint();
+}
+
+void TMainForm::ShellListViewShSelChange(std::uint64_t selSize) {
+    Label2->clear();
+    Label3->clear();
+    Label4->clear();
+    const int selected = ShellListView->SelectedCount();
+    if (selected > 0) {
+        const QString size = QString::fromStdString(SelectionSizeText(selSize));
+        ShellStatusBar->SetPanelText(1, size);
+        Label4->setText(QStringLiteral("ｻｲｽﾞ = ") + size);
+        ShellStatusBar->SetPanelText(0, QString::fromStdString(SelectedCountText(selected)));
+    } else {
+        Label4->clear();
+        ShellStatusBar->SetPanelText(
+            0, QString::fromStdString(ObjectCountText(ShellListView->FileList().Count())));
+        ShellStatusBar->SetPanelText(1, QString::fromStdString(FolderSizeText()));
+    }
+    ShellStatusBar->repaint();
+}
+
+void TMainForm::ShellListViewColumnClick(int) {
+    // The thumbnail grid follows the new order once it exists.
+}
+
+void TMainForm::ShellListViewCustomDrawItem(int row, QColor& textColour) {
+    TShellFileItem* item = ShellListView->FileList().Item(row);
+    if (!item) return;
+    const std::uint32_t attrs = item->FindData().FileAttributes;
+    // Tested in this order: the last attribute that matches decides.
+    if (attrs & FILE_ATTRIBUTE_HIDDEN) textColour = QColor(0x80, 0x80, 0x80);
+    if (attrs & FILE_ATTRIBUTE_READONLY) textColour = QColor(0xFF, 0, 0);
+    if (attrs & FILE_ATTRIBUTE_SYSTEM) textColour = QColor(0, 0x80, 0);
 }
 
 bool TMainForm::IsPluginExt(const std::string& ext) const {
@@ -313,6 +469,19 @@ void TMainForm::FormShow() {
     OsMinorVersion = os.Minor;
     OsBuildNumber = os.Build;
 
+    // The file list's own layout; it leaves out hidden files and virtual items of the computer.
+    {
+        // Without a stored layout the columns keep their even split (stored widths default to
+        // 30 pixels, far too narrow for a first start).
+        const TIniFile ini(FSettingsPath);
+        if (ini.SectionExists("ShellFileSetting"))
+            ShellListView->LoadSettings(ini, "ShellFileSetting");
+    }
+    ShellListView->SetIncludeHidden(false);
+    TShVirtuaItems listItems = ShellTreeView->ShVirtuaItems();
+    listItems.Exclude(itVirtual);
+    ShellListView->SetShVirtuaItems(listItems);
+
     if (!FOptions.Arguments.empty()) {
         NavigateTo(StartFolderFromArgument(FOptions.Arguments.front()));
         ShellTreeView->setFocus();
@@ -331,6 +500,10 @@ void TMainForm::FormShow() {
         l->clear();
     DrowCombo->setCurrentIndex(1);
     About1->setIcon(windowIcon());
+    // Once the window has its final size, bring the selected folder into view.
+    QTimer::singleShot(0, this, [this] {
+        if (QTreeWidgetItem* node = ShellTreeView->currentItem()) ShellTreeView->scrollToItem(node);
+    });
 }
 
 void TMainForm::RestorePosition(const TSettings& s, bool fileExists) {
@@ -450,7 +623,7 @@ TSettings TMainForm::CollectSettings() const {
         s.FileKinds[size_t(i)] = Fkind->FileKindBox(i)->isChecked();
     s.IntervalText = Fkind->RightEdit->text().toStdString();
     s.LastDir = Fkind->cbLastDir->isChecked();
-    s.LastDirPath = FCurrentFolder;
+    s.LastDirPath = CurrentFolder();
     s.Pics = {Pics1->isChecked(), Pics2->isChecked(), Pics3->isChecked(), Pics4->isChecked()};
     const QList<int> sizes = Splitter->sizes();
     s.TreeWidth = sizes.value(0, 225);
@@ -472,9 +645,15 @@ void TMainForm::SaveSettings() {
 }
 
 bool TMainForm::FormCloseQuery() {
-    // The tree and the list are asked here once they can refuse (a shell operation running).
-    const bool canClose = true;
+    // Neither a node being renamed in the tree nor a drag in progress may be cut off.
+    const bool canClose = ShellTreeView->CanClose() && !ShellListView->DragInProgress();
     try {
+        if (canClose && FShown) {
+            TIniFile ini(FSettingsPath);
+            ShellListView->SaveSettings(ini, "ShellFileSetting");
+            QDir().mkpath(QString::fromStdString(ExtractFilePath(FSettingsPath)));
+            ini.UpdateFile();
+        }
         SaveSettings();
     } catch (const std::exception& e) {
         TApplication::ShowException(QString::fromUtf8(e.what()));

@@ -11,18 +11,21 @@
 
 class QAction;
 class QActionGroup;
+class QColor;
 class QComboBox;
 class QFrame;
 class QLabel;
-class QListView;
 class QSplitter;
-class QStatusBar;
 class QToolBar;
-class QTreeView;
 
 namespace pictor {
 
 class TCloseSignals;
+class TShellComboBox;
+class TShellFileList;
+class TShellListView;
+class TShellStatusBar;
+class TShellTreeView;
 class TFkind;
 class TSPI;
 class TSPIs;
@@ -30,13 +33,13 @@ class TSPIs;
 // What the main window takes from its surroundings; tests set these, the program leaves
 // them empty.
 struct TMainFormOptions {
-    std::string SettingsPath;             // empty: beside the program, else the config folder
-    std::vector<std::string> Arguments;   // command line without the program name
+    std::string SettingsPath;                  // empty: beside the program, else the config folder
+    std::vector<std::string> Arguments;        // command line without the program name
     std::function<TMediaSupport()> MediaProbe; // empty: ask the media backend
-    std::optional<TOsVersion> OsVersion;  // empty: the running kernel's
-    std::string AppDir;                   // plug-in "program folder"; empty: the program's
-    std::string SystemDir, WindowsDir;    // plug-in system folders; empty: the defaults
-    bool HandleSignals = false;           // turn SIGTERM/SIGINT into a close request
+    std::optional<TOsVersion> OsVersion;       // empty: the running kernel's
+    std::string AppDir;                        // plug-in "program folder"; empty: the program's
+    std::string SystemDir, WindowsDir;         // plug-in system folders; empty: the defaults
+    bool HandleSignals = false;                // turn SIGTERM/SIGINT into a close request
 };
 
 // The main window: folder tree, file list and preview panel under a menu, a tool bar with the
@@ -50,17 +53,16 @@ public:
     // Controls.
     QToolBar* ToolBar;
     QToolBar* ComboBand;
-    QComboBox* ShellComboBox;
+    TShellComboBox* ShellComboBox;
     QAction *tbcut, *tbcopy, *tbpaste, *tbIcon, *tbSmallIcon, *tbList, *tbReport, *tbUp, *tblook;
     QComboBox* DrowCombo;
     QAction *tbbtoj, *tbjtob, *tbitob, *tbth, *tbco, *slideb, *brename;
     QSplitter* Splitter;
-    QTreeView* ShellTreeView;
-    QListView* ShellListView;
+    TShellTreeView* ShellTreeView;
+    TShellListView* ShellListView;
     QFrame* Panel;
     QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *ImageIco, *Image;
-    QStatusBar* ShellStatusBar;
-    QLabel *StatusPanel0, *StatusPanel1;
+    TShellStatusBar* ShellStatusBar;
     QAction *End1, *Cut1, *Copy1, *Paste1, *Delete1, *SelectAll1, *InvertSelection1;
     QAction *LargeIcon1, *SmallIcon1, *List1, *Report1, *Ctrl1, *Hidden1;
     QAction *SortByName1, *SortBySize1, *SortByType1, *SortByDate1, *ShowRefreshItem, *Filekind;
@@ -76,8 +78,9 @@ public:
     std::vector<TRect> MonitorWorkAreas;
 
     const std::string& SettingsPath() const { return FSettingsPath; }
-    // The folder the browser shows (stands in for the folder tree's current path).
-    const std::string& CurrentFolder() const { return FCurrentFolder; }
+    // The file-system path of the folder selected in the tree (empty for a virtual folder).
+    std::string CurrentFolder() const;
+    // Selects a folder in the tree (and so shows it in the list).
     void NavigateTo(const std::string& folder);
     // Whether the preview shows files with this extension (".png" or "png"): an enabled
     // plug-in extension, looked up ignoring case.
@@ -97,6 +100,21 @@ public:
     void FilekindClick();
     void End1Click();
 
+    // The browser.
+    void ShellTreeViewChange();
+    void ShellTreeViewClick();
+    void tbUpClick();
+    void Ctrl1Click();
+    void Hidden1Click();
+    void ShowRefreshItemClick();
+    void ShellListViewShListChange(TShellFileList& list);
+    void ShellListViewShSelChange(std::uint64_t selSize);
+    void ShellListViewColumnClick(int column);
+    void ShellListViewCustomDrawItem(int row, QColor& textColour);
+    // The status texts of the list's folder and of a selection.
+    std::string FolderSizeText() const;
+    static std::string SelectionSizeText(std::uint64_t selSize);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -105,13 +123,13 @@ private:
     void CreateMenus();
     void CreateToolBar();
     void CreatePanes();
+    void LinkBrowser();
     void RestorePosition(const TSettings& settings, bool fileExists);
     TSettings CollectSettings() const;
     void ApplyMediaChecks();
 
     TMainFormOptions FOptions;
     std::string FSettingsPath;
-    std::string FCurrentFolder;
     bool FShown = false;
     QActionGroup* FFitGroup = nullptr;
     std::unique_ptr<TCloseSignals> FCloseSignals;

@@ -285,11 +285,11 @@ void TMainForm::LinkBrowser() {
     ShellTreeView->SetShVirtuaItems({itBitBucket, itNetWork, itVirtual});
     ShellTreeView->SetShellComboBox(ShellComboBox);
     ShellTreeView->SetShellListView(ShellListView);
-    // The menu's check marks show the tree's actual state.
+    // The menu's check marks show the actual state.
     Ctrl1->setCheckable(true);
     Ctrl1->setChecked(ShellTreeView->ShVirtuaItems().Contains(itVirtual));
     Hidden1->setCheckable(true);
-    Hidden1->setChecked(ShellTreeView->IncludeHidden());
+    Hidden1->setChecked(false); // the list starts without hidden entries (FormShow)
 
     ShellTreeView->OnChange = [this](TShellTreeNode*) {
         TApplication::Guard([this] { ShellTreeViewChange(); });
@@ -326,8 +326,49 @@ void TMainForm::LinkBrowser() {
         action->setEnabled(true);
         const int viewStyle = style;
         connect(action, &QAction::triggered, this, [this, viewStyle] {
-            TApplication::Guard([&] { ShellListView->SetViewStyle(viewStyle); });
+            TApplication::Guard([&] {
+                ShellListView->SetViewStyle(viewStyle);
+                ShowViewStyle();
+            });
         });
+    }
+    for (QAction* a : {LargeIcon1, SmallIcon1, List1, Report1})
+        a->setCheckable(true);
+    ShowViewStyle();
+    // Two-part hints: the short one as tool tip, the long one across the status bar.
+    const std::pair<QAction*, const char*> hints[] = {
+        {tbcut, "切り取り|選択されたオブジェクトを削除し、クリップボードにコピーします。"},
+        {Cut1, "切り取り|選択されたオブジェクトを削除し、クリップボードにコピーします。"},
+        {tbcopy,
+         "コピー|選択されたオブジェクトをクリップボードにコピーします。新しい位置に挿入するには "
+         "[貼り付け] を選んでください。"},
+        {Copy1,
+         "コピー|選択されたオブジェクトをクリップボードにコピーします。新しい位置に挿入するには "
+         "[貼り付け] を選んでください。"},
+        {tbpaste,
+         "貼り付け|コピーしたまたは切り取ったオブジェクトを、選択された位置に貼り付けます。"},
+        {Paste1,
+         "貼り付け|コピーしたまたは切り取ったオブジェクトを、選択された位置に貼り付けます。"},
+        {SortByName1, "名前順|オブジェクトを名前順に並び替えます。"},
+        {SortBySize1, "サイズ順|オブジェクトをサイズ順に並び替えます。"},
+        {SortByType1, "種類順|オブジェクトを種類順に並び替えます。"},
+        {SortByDate1, "日付順|オブジェクトを日付順に並び替えます。"},
+        {tbIcon, "大きいアイコン|オブジェクトを大きいアイコンで表示します。"},
+        {LargeIcon1, "大きいアイコン|オブジェクトを大きいアイコンで表示します。"},
+        {tbSmallIcon, "小さいアイコン|オブジェクトを小さいアイコンで表示します。"},
+        {SmallIcon1, "小さいアイコン|オブジェクトを小さいアイコンで表示します。"},
+        {tbList, "一覧|オブジェクトを一覧表示します。"},
+        {List1, "一覧|オブジェクトを一覧表示します。"},
+        {tbReport, "詳細|ウインドウ内の各オブジェクトの情報を表示します。"},
+        {Report1, "詳細|ウインドウ内の各オブジェクトの情報を表示します。"},
+        {SelectAll1, "すべて選択|ウインドウ内のすべてのオブジェクトを選択します。"},
+        {InvertSelection1,
+         "選択の切り替え|選択されているオブジェクトと選択されていないオブジェクトを切り替えます。"},
+    };
+    for (const auto& [action, hint] : hints) {
+        const QString text = QString::fromUtf8(hint);
+        action->setToolTip(text.section(QLatin1Char('|'), 0, 0));
+        action->setStatusTip(text.section(QLatin1Char('|'), 1));
     }
     const std::pair<QAction*, int> sorts[] = {{SortByName1, ColName},
                                               {SortBySize1, ColSize},
@@ -340,6 +381,14 @@ void TMainForm::LinkBrowser() {
             TApplication::Guard([&] { ShellListView->SortBy(sortKey, true); });
         });
     }
+}
+
+void TMainForm::ShowViewStyle() {
+    const int style = ShellListView->ViewStyle();
+    LargeIcon1->setChecked(style == vsIcon);
+    SmallIcon1->setChecked(style == vsSmallIcon);
+    List1->setChecked(style == vsList);
+    Report1->setChecked(style == vsReport);
 }
 
 std::string TMainForm::CurrentFolder() const {
@@ -382,8 +431,11 @@ void TMainForm::Ctrl1Click() {
 }
 
 void TMainForm::Hidden1Click() {
-    ShellTreeView->SetIncludeHidden(!ShellTreeView->IncludeHidden());
-    Hidden1->setChecked(ShellTreeView->IncludeHidden());
+    // The check mark says whether the list shows hidden entries; the tree passes the switch on.
+    const bool show = !ShellListView->IncludeHidden();
+    ShellTreeView->SetIncludeHidden(show);
+    ShellListView->SetIncludeHidden(show); // the tree passes on changes only, and may agree already
+    Hidden1->setChecked(show);
 }
 
 void TMainForm::ShowRefreshItemClick() {
@@ -476,6 +528,7 @@ void TMainForm::FormShow() {
         const TIniFile ini(FSettingsPath);
         if (ini.SectionExists("ShellFileSetting"))
             ShellListView->LoadSettings(ini, "ShellFileSetting");
+        ShowViewStyle();
     }
     ShellListView->SetIncludeHidden(false);
     TShVirtuaItems listItems = ShellTreeView->ShVirtuaItems();

@@ -124,6 +124,7 @@ private:
     void CreateToolBar();
     void CreatePanes();
     void LinkBrowser();
+    void ShowViewStyle();
     void RestorePosition(const TSettings& settings, bool fileExists);
     TSettings CollectSettings() const;
     void ApplyMediaChecks();

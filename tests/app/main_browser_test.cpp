@@ -146,3 +146,21 @@ TEST_F(MainBrowserTest, ListLayoutPersists) {
     EXPECT_EQ(Form->ShellListView->FileList().SortType(), 3);
     EXPECT_EQ(Form->ShellListView->FileList().SortOrder(3), 1);
 }
+
+TEST_F(MainBrowserTest, DropsOnTheTreeAreConfirmed) {
+    Open({Photos.string()});
+    std::vector<std::string> asked;
+    bool answer = false;
+    Form->AskYesNo = [&](const QString& q) {
+        asked.push_back(q.toStdString());
+        return answer;
+    };
+    bool defaultAction = true;
+    Form->ShellTreeViewShDragDrop(defaultAction);
+    EXPECT_FALSE(defaultAction) << "No stops the drop";
+    answer = true;
+    defaultAction = true;
+    Form->ShellTreeViewShDragDrop(defaultAction);
+    EXPECT_TRUE(defaultAction);
+    EXPECT_EQ(asked, (std::vector<std::string>(2, "ファイルをドロップしますか?")));
+}

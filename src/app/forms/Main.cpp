@@ -26,6 +26,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QScreen>
 #include <QSplitter>
 #include <QStyle>
@@ -62,6 +63,10 @@ QLabel* PanelLabel(QWidget* parent, int left, int top, int pixelSize, bool bold,
 TMainForm::TMainForm(TMainFormOptions options) : FOptions(std::move(options)) {
     setObjectName("MainForm");
     setWindowTitle("Pictor[MainForm]");
+    AskYesNo = [this](const QString& question) {
+        return QMessageBox::question(this, QApplication::applicationName(), question,
+                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    };
     setMinimumSize(800, 200);
     resize(800, 600);
 
@@ -294,6 +299,10 @@ void TMainForm::LinkBrowser() {
     ShellTreeView->OnChange = [this](TShellTreeNode*) {
         TApplication::Guard([this] { ShellTreeViewChange(); });
     };
+    ShellTreeView->OnShDragDrop = [this](const QMimeData*, TShellTreeNode*, Qt::KeyboardModifiers,
+                                         QPoint, bool& defaultAction) {
+        TApplication::Guard([&] { ShellTreeViewShDragDrop(defaultAction); });
+    };
     connect(ShellTreeView, &QTreeWidget::itemClicked, this,
             [this] { TApplication::Guard([this] { ShellTreeViewClick(); }); });
     ShellListView->OnShListChange = [this](TShellFileList& list) {
@@ -412,6 +421,10 @@ void TMainForm::ShellTreeViewClick() {
         ImageIco->setPixmap(icon.pixmap(32, 32));
     }
     Label2->clear();
+}
+
+void TMainForm::ShellTreeViewShDragDrop(bool& defaultAction) {
+    if (!AskYesNo(QStringLiteral("ファイルをドロップしますか?"))) defaultAction = false;
 }
 
 void TMainForm::tbUpClick() {

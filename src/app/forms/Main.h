@@ -69,6 +69,9 @@ public:
     QAction *Pics1, *Pics2, *Pics3, *Pics4;
     QAction *Help2, *About1, *Helphpme;
 
+    // Yes/No questions (a message box; tests answer them).
+    std::function<bool(const QString& question)> AskYesNo;
+
     // Owned state.
     TFkind* Fkind = nullptr; // made when the window is first shown
     std::unique_ptr<TSPIs> SPIs;
@@ -103,6 +106,7 @@ public:
     // The browser.
     void ShellTreeViewChange();
     void ShellTreeViewClick();
+    void ShellTreeViewShDragDrop(bool& defaultAction);
     void tbUpClick();
     void Ctrl1Click();
     void Hidden1Click();

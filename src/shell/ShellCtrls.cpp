@@ -60,33 +60,22 @@ TShItemIDType TShellDataItem::ItemType() {
                         Attributes(SFGAO_FILESYSTEM | SFGAO_FILESYSANCESTOR | SFGAO_FOLDER));
 }
 
+int TShellDataItem::IconIndexOf(bool open) {
+    const TItemIDList& abs = AbsoluteIDList();
+    if (abs.IsEmpty()) return TSystemImageList::Instance().IndexOf(DesktopIconNames());
+    auto folder = ParentFolder();
+    TShellEntry e;
+    if (!folder || !folder->GetEntry(abs.LastID(), e)) return -1;
+    return TSystemImageList::Instance().IndexOf(EntryIconNames(e, *folder, open));
+}
+
 int TShellDataItem::ImageIndex() {
-    if (FImageIndex < 0) {
-        const TItemIDList& abs = AbsoluteIDList();
-        if (abs.IsEmpty())
-            FImageIndex = TSystemImageList::Instance().IndexOf(DesktopIconNames());
-        else if (auto folder = ParentFolder()) {
-            TShellEntry e;
-            if (folder->GetEntry(abs.LastID(), e))
-                FImageIndex =
-                    TSystemImageList::Instance().IndexOf(EntryIconNames(e, *folder, false));
-        }
-    }
+    if (FImageIndex < 0) FImageIndex = IconIndexOf(false);
     return FImageIndex;
 }
 
 int TShellDataItem::SelectedImageIndex() {
-    if (FSelectedImageIndex < 0) {
-        const TItemIDList& abs = AbsoluteIDList();
-        if (abs.IsEmpty())
-            FSelectedImageIndex = ImageIndex();
-        else if (auto folder = ParentFolder()) {
-            TShellEntry e;
-            if (folder->GetEntry(abs.LastID(), e))
-                FSelectedImageIndex =
-                    TSystemImageList::Instance().IndexOf(EntryIconNames(e, *folder, true));
-        }
-    }
+    if (FSelectedImageIndex < 0) FSelectedImageIndex = IconIndexOf(true);
     return FSelectedImageIndex;
 }
 

@@ -50,6 +50,8 @@ protected:
     explicit TShellDataItem(TItemIDList relative) : FRelative(std::move(relative)) {}
     void ResetCaches();
     virtual std::uint32_t Attributes(std::uint32_t mask);
+    // The icon of the item (open: the open-folder form), asked of its parent folder; -1 when gone.
+    int IconIndexOf(bool open);
 
     std::shared_ptr<TShellFolder> FParentFolder;
     TItemIDList FRelative;

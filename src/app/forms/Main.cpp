@@ -341,8 +341,11 @@ void TMainForm::LinkBrowser() {
             });
         });
     }
-    for (QAction* a : {LargeIcon1, SmallIcon1, List1, Report1})
+    auto* styleGroup = new QActionGroup(this);
+    for (QAction* a : {LargeIcon1, SmallIcon1, List1, Report1}) {
         a->setCheckable(true);
+        styleGroup->addAction(a);
+    }
     ShowViewStyle();
     // Two-part hints: the short one as tool tip, the long one across the status bar.
     const std::pair<QAction*, const char*> hints[] = {

@@ -1,5 +1,7 @@
 #include "shell/forms/ShellListView.h"
 
+#include "shell/forms/ShellIcons.h"
+
 #include "core/IniFile.h"
 #include "shell/ShellCst.h"
 #include "shell/ShellImages.h"
@@ -43,7 +45,6 @@ public:
     }
     int Rows() const { return FRows; }
     long Requests() const { return FRequests; }
-    void ClearIcons() { FIcons.clear(); }
 
     int rowCount(const QModelIndex& parent = {}) const override {
         return parent.isValid() ? 0 : FRows;
@@ -99,36 +100,13 @@ private:
 
     // One icon per image-list index: the first theme name the theme has, else a style icon.
     QIcon Icon(TShellFileItem* item) const {
-        const int index = item->IconIndex(FView->ViewStyle());
-        auto it = FIcons.find(index);
-        if (it != FIcons.end()) return it->second;
-        QIcon icon;
-        const QStringList names = TSystemImageList::Instance().Names(index);
-        for (const QString& name : names)
-            if (QIcon::hasThemeIcon(name)) {
-                icon = QIcon::fromTheme(name);
-                break;
-            }
-        if (icon.isNull()) {
-            const QString all = names.join(QLatin1Char(' '));
-            QStyle::StandardPixmap fallback = QStyle::SP_FileIcon;
-            if (all.contains(QLatin1String("folder")) || all.contains(QLatin1String("directory")))
-                fallback = QStyle::SP_DirIcon;
-            else if (all.contains(QLatin1String("drive")) ||
-                     all.contains(QLatin1String("computer")))
-                fallback = QStyle::SP_DriveHDIcon;
-            else if (all.contains(QLatin1String("trash")))
-                fallback = QStyle::SP_TrashIcon;
-            icon = FView->style()->standardIcon(fallback);
-        }
-        FIcons.emplace(index, icon);
-        return icon;
+        return SystemIcon(item->IconIndex(FView->ViewStyle()), FView->style(),
+                          item->OverlayIndex());
     }
 
     TShellListView* FView;
     int FRows = 0;
     mutable long FRequests = 0;
-    mutable std::unordered_map<int, QIcon> FIcons;
 };
 
 // ---- the delegate: name colour, drop highlight, attribute marks ----
@@ -348,9 +326,7 @@ void TShellListView::ConfigureListView() {
 void TShellListView::SetViewStyle(int style) {
     if (style < vsIcon || style > vsReport) return;
     const bool hadFocus = ActiveView()->hasFocus();
-    const bool largeChanged = (style == vsIcon) != (FViewStyle == vsIcon);
     FViewStyle = style;
-    if (largeChanged) FModel->ClearIcons();
     if (style != vsReport) ConfigureListView();
     FStack->setCurrentWidget(ActiveView());
     if (hadFocus) ActiveView()->setFocus();

@@ -1,5 +1,7 @@
 #include "shell/forms/ShellTree.h"
 
+#include "shell/forms/ShellIcons.h"
+
 #include "shell/FileTransfer.h"
 #include "shell/ShellImages.h"
 #include "shell/ShellNotify.h"
@@ -130,9 +132,7 @@ TShellTreeView::~TShellTreeView() {
 }
 
 QIcon TShellTreeView::IconOf(int index, const QStyle* style) {
-    for (const QString& name : TSystemImageList::Instance().Names(index))
-        if (QIcon::hasThemeIcon(name)) return QIcon::fromTheme(name);
-    return style ? style->standardIcon(QStyle::SP_DirIcon) : QIcon();
+    return SystemIcon(index, style);
 }
 
 TShellTreeNode* TShellTreeView::MakeNode(const TTreeChild& child) {

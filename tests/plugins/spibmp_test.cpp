@@ -1,7 +1,6 @@
-// Decoding through picture plug-ins: the checks on the DIB a plug-in returns, the BMP image
-// written from it, candidate and offset order, reader order by extension, streams, previews
-// and progress. The container fixtures (dibx, dibx_preview, jpegx, tstx in test_plugin.c)
-// return whatever DIB blocks the test puts into the data.
+// Decoding through picture plug-ins: DIB checks, the BMP image written from it, reader and
+// offset order, streams, previews and progress. The container fixtures (dibx, dibx_preview,
+// jpegx, tstx in test_plugin.c) return whatever DIB blocks the test puts into the data.
 
 #include "SpiTestSupport.h"
 
@@ -15,14 +14,11 @@ using namespace pictor_test;
 
 namespace {
 
-std::string Le16(uint16_t v) {
-    return {char(v), char(v >> 8)};
-}
-std::string Le32(uint32_t v) {
-    return Le16(uint16_t(v)) + Le16(uint16_t(v >> 16));
-}
-std::string Bytes(const std::vector<uint8_t>& v) {
-    return {v.begin(), v.end()};
+std::string Le(uint32_t v, int n = 4) {
+    std::string s;
+    for (int i = 0; i < n; ++i)
+        s += char(v >> (8 * i));
+    return s;
 }
 std::span<const uint8_t> Span(const std::string& s) {
     return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
@@ -37,12 +33,11 @@ std::string Pattern(size_t n, int seed) {
 // An info block of exactly infoLen bytes: header, masks for BI_BITFIELDS, then table bytes.
 std::string InfoBlock(int32_t w, int32_t h, uint16_t bpp, uint32_t comp, uint32_t clrUsed,
                       size_t infoLen, uint32_t biSize = 40, uint16_t planes = 1) {
-    std::string s = Le32(biSize) + Le32(uint32_t(w)) + Le32(uint32_t(h)) + Le16(planes) +
-                    Le16(bpp) + Le32(comp) + Le32(0) + Le32(2835) + Le32(2835) + Le32(clrUsed) +
-                    Le32(0);
+    std::string s = Le(biSize) + Le(w) + Le(h) + Le(planes, 2) + Le(bpp, 2) + Le(comp) + Le(0) +
+                    Le(2835) + Le(2835) + Le(clrUsed) + Le(0);
     if (comp == 3)
-        s += bpp == 16 ? Le32(0xF800) + Le32(0x07E0) + Le32(0x001F)
-                       : Le32(0xFF0000) + Le32(0xFF00) + Le32(0xFF);
+        s +=
+            bpp == 16 ? Le(0xF800) + Le(0x07E0) + Le(0x001F) : Le(0xFF0000) + Le(0xFF00) + Le(0xFF);
     s += Pattern(infoLen > s.size() ? infoLen - s.size() : 0, 5);
     s.resize(infoLen);
     return s;
@@ -52,18 +47,19 @@ std::string InfoBlock(int32_t w, int32_t h, uint16_t bpp, uint32_t comp, uint32_
 std::string Container(const std::string& magic, const std::string& info, const std::string& pixels,
                       uint8_t mode = 0,
                       const std::vector<std::pair<int32_t, int32_t>>& progress = {}) {
-    std::string s = magic + char(mode) + char(progress.size()) + Le16(0) +
-                    Le32(uint32_t(info.size())) + Le32(uint32_t(pixels.size()));
+    std::string s =
+        magic + char(mode) + char(progress.size()) + Le(0, 2) + Le(info.size()) + Le(pixels.size());
     for (auto [num, denom] : progress)
-        s += Le32(uint32_t(num)) + Le32(uint32_t(denom));
+        s += Le(num) + Le(denom);
     return s + info + pixels;
 }
 
-const std::string Dibx = "DIBX", Jpegx = "\xFF\xD8\xFF\xE0";
+const std::string Dibx = "DIBX", Jpegx = "\xFF\xD8\xFF\xE0",
+                  NoDecode = "Susie Plugins could not decode";
 
 // A small 24-bit picture in both forms: container blocks and the bitmap they stand for.
-const std::string PicInfo = InfoBlock(3, 2, 24, 0, 0, 40);
-const std::string PicPixels = Pattern(24, 1);
+const std::string PicInfo = InfoBlock(3, 2, 24, 0, 0, 40), PicPixels = Pattern(24, 1);
+const std::string Pic = Container(Dibx, PicInfo, PicPixels);
 Bitmap Picture() {
     return ReadDib(Span(PicInfo + PicPixels));
 }
@@ -71,6 +67,10 @@ Bitmap Picture() {
 Bitmap InGoodPicture() {
     const std::string row("\x10\x20\x30\x40\x50\x60\0\0", 8);
     return ReadDib(Span(InfoBlock(2, 2, 24, 0, 0, 40) + row + row));
+}
+std::string InGoodBmp() {
+    const std::vector<uint8_t> v = WriteBmp(InGoodPicture());
+    return {v.begin(), v.end()};
 }
 
 struct TReport {
@@ -103,6 +103,7 @@ protected:
         return Write(Folder("data") + "/" + name, bytes);
     }
     TProgressSender::TProgressEvent Recorder() {
+        FReports.clear();
         return [this](TProgressSender& sender, TProgressStage stage, uint8_t percent, bool redraw,
                       const TProgressRect& rect, const std::string& message) {
             FReports.push_back({&sender, stage, percent, redraw, rect, message});
@@ -121,8 +122,7 @@ protected:
     std::vector<TReport> FReports;
 };
 
-// ---------------------------------------------------------------------------------------------
-// The DIB a plug-in returns
+// ---- the DIB a plug-in returns ---------------------------------------------------------------
 
 struct DibCase {
     const char* name;
@@ -148,18 +148,13 @@ TEST_P(SpiBmpDibTest, BlocksAreCheckedAndWrittenAsTheyCame) {
         InfoBlock(c.w, c.h, c.bpp, c.comp, c.clrUsed, c.infoLen, c.biSize, c.planes);
     const std::string pixels = Pattern(c.pixelLen, 3);
     const bool valid = c.infoSize != 0;
-
     if (c.mode == 0 && !valid) {
         const std::string error =
             ErrorOf<EInvalidGraphic>([&] { SPIDibToBitmap(Span(info), Span(pixels)); });
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
     // The oracle: the core DIB reader on the part of the blocks the header describes.
-    std::optional<Bitmap> expected;
-    if (valid) {
-        expected = ReadDib(Span(info.substr(0, c.infoSize) + pixels.substr(0, c.imageSize)));
-        EXPECT_EQ(SPIDibToBitmap(Span(info), Span(pixels)), *expected);
-    }
+    const std::string used = info.substr(0, c.infoSize) + pixels.substr(0, c.imageSize);
 
     Register({{"tstx", "a.spi"}, {"in_good", "b.spi"}});
     FSpis.MacBinary = false;
@@ -173,15 +168,13 @@ TEST_P(SpiBmpDibTest, BlocksAreCheckedAndWrittenAsTheyCame) {
         EXPECT_EQ(g.ToBitmap(), InGoodPicture());
         return;
     }
-    EXPECT_EQ(g.Width(), c.w);
-    EXPECT_EQ(g.Height(), c.h);
+    EXPECT_EQ(SPIDibToBitmap(Span(info), Span(pixels)), ReadDib(Span(used)));
     EXPECT_EQ(g.InfoSize(), c.infoSize);
     EXPECT_EQ(g.ImageSize(), c.imageSize);
     EXPECT_EQ(g.ColorCount(), c.colors);
     const TLogPalette* palette = g.Palette();
     ASSERT_EQ(palette != nullptr, c.colors > 0);
     if (palette) {
-        EXPECT_EQ(palette->Version, 0x300);
         ASSERT_EQ(palette->Entries.size(), c.colors);
         const size_t t = c.comp == 3 ? 52 : 40;
         for (size_t i = 0; i < c.colors; ++i)
@@ -191,12 +184,9 @@ TEST_P(SpiBmpDibTest, BlocksAreCheckedAndWrittenAsTheyCame) {
     }
     TMemoryStream saved;
     g.SaveToStream(saved);
-    const uint32_t fileSize = uint32_t(14 + c.infoSize + c.imageSize);
-    EXPECT_EQ(Bytes({saved.Data().begin(), saved.Data().end()}),
-              "BM" + Le32(fileSize) + Le32(0) + Le32(uint32_t(14 + c.infoSize)) +
-                  info.substr(0, c.infoSize) + pixels.substr(0, c.imageSize));
-    EXPECT_EQ(ReadBmp(saved.Data()), *expected);
-    EXPECT_EQ(g.ToBitmap(true), *expected);
+    EXPECT_EQ(std::string(saved.Data().begin(), saved.Data().end()),
+              "BM" + Le(14 + used.size()) + Le(0) + Le(14 + c.infoSize) + used);
+    EXPECT_EQ(g.ToBitmap(true), ReadDib(Span(used)));
     EXPECT_TRUE(g.Empty());
 }
 
@@ -241,22 +231,19 @@ const DibCase DibCases[] = {
 INSTANTIATE_TEST_SUITE_P(Dib, SpiBmpDibTest, ::testing::ValuesIn(DibCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// ---------------------------------------------------------------------------------------------
-// Which reader, which plug-in, which offset
+// ---- which reader, which plug-in, which offset -----------------------------------------------
 
 TEST_F(SpiBmpTest, BmpNamesTryThePlainReaderFirstOtherNamesThePlugInsFirst) {
     Register({{"dibx", "dibx.spi"}, {"jpegx", "jpegx.spi"}});
-    const std::string bmp = Bytes(WriteBmp(InGoodPicture()));
-    const std::string dibx = Container(Dibx, PicInfo, PicPixels);
-    const std::string jpeg = Container(Jpegx, PicInfo, PicPixels);
+    const std::string bmp = InGoodBmp(), jpeg = Container(Jpegx, PicInfo, PicPixels);
     struct Row {
         const char* name;
-        const std::string* bytes;
-        bool plain; // read by the BMP reader (else by a plug-in, or not at all for bytes null)
+        const std::string* bytes; // null: not a picture
+        bool plain;               // read by the BMP reader (else by a plug-in)
         NameList attempts;
     } rows[] = {
         {"a.bmp", &bmp, true, {}},
-        {"b.BmP", &dibx, false, {"dibx.spi"}},
+        {"b.BmP", &Pic, false, {"dibx.spi"}},
         {"c.bmp", &jpeg, false, {"dibx.spi", "jpegx.spi"}},
         {"d.dbx", &bmp, true, {"dibx.spi", "jpegx.spi"}},
         {"e.jpeg", &jpeg, false, {"jpegx.spi"}},
@@ -265,30 +252,20 @@ TEST_F(SpiBmpTest, BmpNamesTryThePlainReaderFirstOtherNamesThePlugInsFirst) {
     FSpis.MacBinary = false;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FReports.clear();
         const std::string path = File(row.name, row.bytes ? *row.bytes : "not a picture");
         TSPIBitmap b;
         b.Assign(InGoodPicture()); // a failed load keeps what was there
         b.OnProgress = Recorder();
-        if (row.bytes) {
-            b.LoadFromFile(path);
-            EXPECT_EQ(b.GetBitmap(), row.plain ? InGoodPicture() : Picture());
-        } else {
-            EXPECT_EQ(ErrorOf<EInvalidGraphic>([&] { b.LoadFromFile(path); }),
-                      "Susie Plugins could not decode");
-            EXPECT_EQ(b.GetBitmap(), InGoodPicture());
-        }
+        EXPECT_EQ(ErrorOf<EInvalidGraphic>([&] { b.LoadFromFile(path); }),
+                  row.bytes ? "" : NoDecode);
+        EXPECT_EQ(b.GetBitmap(), row.plain || !row.bytes ? InGoodPicture() : Picture());
         EXPECT_EQ(Attempts(), row.attempts);
         // Reports of the plug-in reader are relayed without its ending; ours ends every load.
         ASSERT_FALSE(FReports.empty());
-        for (size_t i = 0; i + 1 < FReports.size(); ++i) {
-            EXPECT_EQ(FReports[i].sender, &b);
-            EXPECT_NE(FReports[i].stage, TProgressStage::psEnding);
-        }
+        for (size_t i = 0; i + 1 < FReports.size(); ++i)
+            EXPECT_TRUE(FReports[i].sender == &b && FReports[i].stage != TProgressStage::psEnding);
         const TReport& last = FReports.back();
-        EXPECT_EQ(last.stage, TProgressStage::psEnding);
-        EXPECT_EQ(last.percent, 100);
-        EXPECT_TRUE(last.redraw);
+        EXPECT_TRUE(last.stage == TProgressStage::psEnding && last.percent == 100 && last.redraw);
         EXPECT_EQ(last.rect, (TProgressRect{0, 0, b.GetBitmap().Width(), b.GetBitmap().Height()}));
         EXPECT_EQ(last.message, "Loaded Graphic");
         if (!row.attempts.empty()) {
@@ -301,178 +278,133 @@ TEST_F(SpiBmpTest, BmpNamesTryThePlainReaderFirstOtherNamesThePlugInsFirst) {
 
 TEST_F(SpiBmpTest, MacBinaryTriesEachPlugInAtBothOffsetsBeforeTheNext) {
     Register({{"jpegx", "a.spi"}, {"dibx", "b.spi"}});
-    const std::string data = Pattern(128, 9) + Container(Dibx, PicInfo, PicPixels);
-    const std::string path = File("m.dat", data);
+    const std::string data = Pattern(128, 9) + Pic, path = File("m.dat", data);
     for (const bool fromFile : {true, false})
         for (const bool macBinary : {true, false}) {
             SCOPED_TRACE(std::string(fromFile ? "file" : "stream") + (macBinary ? " on" : " off"));
             FSpis.MacBinary = macBinary;
-            FReports.clear();
             TSPIGraphic g;
             g.OnProgress = Recorder();
             TMemoryStream stream(Span(data));
-            auto load = [&] { fromFile ? g.LoadFromFile(path) : g.LoadFromStream(stream); };
-            if (macBinary) {
-                load();
-                EXPECT_EQ(g.ToBitmap(), Picture());
-                EXPECT_EQ(Attempts(), (NameList{"a.spi", "a.spi", "b.spi", "b.spi"}));
-            } else {
-                EXPECT_EQ(ErrorOf<EInvalidGraphic>(load), "Susie Plugins could not decode");
-                EXPECT_TRUE(g.Empty());
-                EXPECT_EQ(Attempts(), (NameList{"a.spi", "b.spi"}));
-            }
+            EXPECT_EQ(ErrorOf<EInvalidGraphic>(
+                          [&] { fromFile ? g.LoadFromFile(path) : g.LoadFromStream(stream); }),
+                      macBinary ? "" : NoDecode);
+            EXPECT_TRUE(macBinary ? g.ToBitmap() == Picture() : g.Empty());
+            EXPECT_EQ(Attempts(), (macBinary ? NameList{"a.spi", "a.spi", "b.spi", "b.spi"}
+                                             : NameList{"a.spi", "b.spi"}));
         }
     // Data shorter than the MacBinary header: the plug-in is never handed a bad address.
     TMemoryStream tiny(Span(std::string("DIBX")));
     TSPIGraphic g;
     FSpis.MacBinary = true;
-    EXPECT_EQ(ErrorOf<EInvalidGraphic>([&] { g.LoadFromStream(tiny); }),
-              "Susie Plugins could not decode");
+    EXPECT_EQ(ErrorOf<EInvalidGraphic>([&] { g.LoadFromStream(tiny); }), NoDecode);
 }
 
 TEST_F(SpiBmpTest, HeaderBufferHolds2176BytesZeroFilled) {
     Register({{"dibx", "a.spi"}});
-    // IsSupported logs how many of its 2048 header bytes are not zero, at offset 0 then 128.
-    struct Row {
-        size_t size;
-        int at0, at128;
-    } rows[] = {{30, 30, 0}, {200, 200, 72}, {3000, 2048, 2048}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.size);
-        const std::string path = File("h" + std::to_string(row.size), std::string(row.size, 'x'));
+    // IsSupported logs how many of its 2048 header bytes are not zero, at offset 0 then 128;
+    // a file that cannot be read (size 0) leaves the buffer zero.
+    for (auto [size, at0, at128] :
+         {std::tuple{30, 30, 0}, {200, 200, 72}, {3000, 2048, 2048}, {0, 0, 0}}) {
+        SCOPED_TRACE(size);
+        const std::string path =
+            size ? File("h" + std::to_string(size), std::string(size, 'x')) : FRoot + "/missing";
         TSPIGraphic g;
-        EXPECT_EQ(ErrorOf<EInvalidGraphic>([&] { g.LoadFromFile(path); }),
-                  "Susie Plugins could not decode");
-        const int same = row.at0 == row.at128;
-        EXPECT_EQ(LogCount("header dibx " + std::to_string(row.at0)), 1 + same);
-        EXPECT_EQ(LogCount("header dibx " + std::to_string(row.at128)), 1 + same);
+        EXPECT_NE(ErrorOf<Exception>([&] { g.LoadFromFile(path); }), "");
+        const int same = at0 == at128;
+        EXPECT_EQ(LogCount("header dibx " + std::to_string(at0)), 1 + same);
+        EXPECT_EQ(LogCount("header dibx " + std::to_string(at128)), 1 + same);
         ::unlink(FLog.c_str());
     }
-    // A file that cannot be read leaves the buffer zero.
-    TSPIGraphic g;
-    EXPECT_ANY_THROW(g.LoadFromFile(FRoot + "/missing.dbx"));
-    EXPECT_EQ(LogCount("header dibx 0"), 2);
 }
 
 TEST_F(SpiBmpTest, ForcedLoaderAloneIsAsked) {
     Register({{"dibx", "a.spi"}, {"jpegx", "b.spi"}});
-    const std::string path = File("x.dbx", Container(Dibx, PicInfo, PicPixels));
+    const std::string path = File("x.dbx", Pic);
     FSpis.MacBinary = false;
-    FSpis.GraphicForcedLoader = &static_cast<TInSPI&>(FSpis.Items(1));
-    TSPIBitmap b;
-    b.OnProgress = Recorder();
-    EXPECT_EQ(ErrorOf<EInvalidGraphic>([&] { b.LoadFromFile(path); }),
-              "Susie Plugins could not decode");
-    EXPECT_EQ(Attempts(), NameList{"b.spi"});
-    FReports.clear();
-    FSpis.GraphicForcedLoader = &static_cast<TInSPI&>(FSpis.Items(0));
-    b.LoadFromFile(path);
-    EXPECT_EQ(b.GetBitmap(), Picture());
-    EXPECT_EQ(Attempts(), NameList{"a.spi"});
+    for (const int forced : {1, 0}) {
+        FSpis.GraphicForcedLoader = &static_cast<TInSPI&>(FSpis.Items(forced));
+        TSPIBitmap b;
+        b.OnProgress = Recorder();
+        EXPECT_EQ(ErrorOf<EInvalidGraphic>([&] { b.LoadFromFile(path); }), forced ? NoDecode : "");
+        EXPECT_EQ(b.GetBitmap(), forced ? Bitmap() : Picture());
+        EXPECT_EQ(Attempts(), NameList{forced ? "b.spi" : "a.spi"});
+    }
 }
 
 TEST_F(SpiBmpTest, PreviewIsAskedFirstWhenWantedAndMissingPreviewFallsBack) {
     const Bitmap preview = ReadDib(Span(InfoBlock(1, 1, 24, 0, 0, 40) + "\x01\x02\x03\0"));
-    struct Row {
-        const char* variant;
-        bool wanted;
-        int previews, pictures;
-        bool gotPreview;
-    } rows[] = {{"dibx_preview", true, 1, 0, true},
-                {"dibx_preview", false, 0, 1, false},
-                {"dibx", true, 0, 1, false}};
-    const std::string path = File("p.dbx", Container(Dibx, PicInfo, PicPixels));
-    for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.variant) + (row.wanted ? " wanted" : ""));
+    const std::string path = File("p.dbx", Pic);
+    for (auto [variant, wanted, gotPreview] : {std::tuple{"dibx_preview", true, true},
+                                               {"dibx_preview", false, false},
+                                               {"dibx", true, false}}) {
+        SCOPED_TRACE(std::string(variant) + (wanted ? " wanted" : ""));
         FSpis.Clear();
         ::unlink(FLog.c_str());
-        Register({{row.variant, "a.spi"}});
-        FSpis.GraphicPreview = row.wanted;
+        Register({{variant, "a.spi"}});
+        FSpis.GraphicPreview = wanted;
         TSPIGraphic g;
         g.LoadFromFile(path);
-        EXPECT_EQ(g.ToBitmap(), row.gotPreview ? preview.Copy() : Picture());
-        EXPECT_EQ(LogCount("preview " + std::string(row.variant)), row.previews);
-        EXPECT_EQ(LogCount("picture " + std::string(row.variant)), row.pictures);
+        EXPECT_EQ(g.ToBitmap(), gotPreview ? preview.Copy() : Picture());
+        EXPECT_EQ(LogCount("preview " + std::string(variant)), int(gotPreview));
+        EXPECT_EQ(LogCount("picture " + std::string(variant)), int(!gotPreview));
     }
 }
 
 TEST_F(SpiTest, NoRegistryOrNoPlugInCannotDecode) {
-    const std::string path = Write(FRoot + "/x.dbx", Container(Dibx, PicInfo, PicPixels));
+    const std::string path = Write(FRoot + "/x.dbx", Pic);
     TSPIGraphic g;
     ASSERT_EQ(TSPIs::Current(), nullptr);
-    EXPECT_EQ(ErrorOf<EInvalidGraphic>([&] { g.LoadFromFile(path); }),
-              "Susie Plugins could not decode");
+    EXPECT_EQ(ErrorOf<EInvalidGraphic>([&] { g.LoadFromFile(path); }), NoDecode);
     TSPIs empty;
-    EXPECT_EQ(ErrorOf<EInvalidGraphic>([&] { g.LoadFromFile(path); }),
-              "Susie Plugins could not decode");
+    EXPECT_EQ(ErrorOf<EInvalidGraphic>([&] { g.LoadFromFile(path); }), NoDecode);
     EXPECT_TRUE(g.Empty());
-    EXPECT_EQ(g.Width(), 0);
     EXPECT_EQ(g.Palette(), nullptr);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Streams
-
+// Plug-ins read a stream from its first byte; a failed reader restores the position.
 TEST_F(SpiBmpTest, StreamsDecodeFromTheFirstByteAndFailedReadersRestoreThePosition) {
     Register({{"dibx", "a.spi"}});
-    const std::string container = Container(Dibx, PicInfo, PicPixels);
-    const std::string prefixedBmp = "garbage" + Bytes(WriteBmp(InGoodPicture()));
+    const std::string bmp = "garbage" + InGoodBmp();
     struct Row {
         const std::string* bytes;
         int64_t position;
         const char* name;
-        bool decodes;
-        bool byPlugIn;
+        bool decodes, byPlugIn;
     } rows[] = {
-        {&container, 10, "", true, true},         // plug-ins read from the first byte
-        {&prefixedBmp, 7, "x.dbx", true, false},  // they fail; the BMP reader reads from 7
-        {&prefixedBmp, 7, "x.bmp", true, false},  // the BMP reader first
-        {&prefixedBmp, 3, "x.dbx", false, false}, // nobody: position back to 3
+        {&Pic, 10, "", true, true},
+        {&bmp, 7, "x.dbx", true, false},  // plug-ins fail; the BMP reader reads from 7
+        {&bmp, 7, "x.bmp", true, false},  // the BMP reader first
+        {&bmp, 3, "x.dbx", false, false}, // nobody: position back to 3
     };
     for (const Row& row : rows)
         for (const bool memory : {true, false}) {
             SCOPED_TRACE(std::to_string(row.position) + row.name + (memory ? " memory" : " file"));
-            const std::string path = File("s", *row.bytes);
-            TFileStream file(path);
+            TFileStream file(File("s", *row.bytes));
             TMemoryStream view(Span(*row.bytes));
             TStream& stream = memory ? static_cast<TStream&>(view) : file;
             stream.SetPosition(row.position);
             TSPIBitmap b;
-            if (!row.decodes) {
-                EXPECT_EQ(
-                    ErrorOf<EInvalidGraphic>([&] { b.LoadFromStreamWithName(stream, row.name); }),
-                    "Susie Plugins could not decode");
+            EXPECT_EQ(ErrorOf<EInvalidGraphic>([&] { b.LoadFromStreamWithName(stream, row.name); }),
+                      row.decodes ? "" : NoDecode);
+            if (!row.decodes)
                 EXPECT_EQ(stream.Position(), row.position);
-                continue;
-            }
-            b.LoadFromStreamWithName(stream, row.name);
-            EXPECT_EQ(b.GetBitmap(), row.byPlugIn ? Picture() : InGoodPicture());
+            else
+                EXPECT_EQ(b.GetBitmap(), row.byPlugIn ? Picture() : InGoodPicture());
         }
 }
 
-// ---------------------------------------------------------------------------------------------
-// Progress
+// ---- progress --------------------------------------------------------------------------------
 
 TEST(SpiProgressPercent, ThirtyTwoBitArithmeticPlusTwoModulo256) {
-    struct Row {
-        int32_t num, denom;
-        int percent;
-    } rows[] = {
-        {0, 2, 2},
-        {1, 2, 50},
-        {2, 2, 99},
-        {100, 100, 99},
-        {5, 0, 2},
-        {0, 0, 2},
-        {1, -2, 210},
-        {-2, 2, 161},
-        {30000000, 30000000, 212}, // 97 × num wraps to -1384967296
-        {INT32_MIN, -1, 2},        // the quotient 2^31 wraps to INT32_MIN
-        {INT32_MAX, 1, 161},
-        {300, 100, 37}, // 291 + 2 = 293, modulo 256
-    };
-    for (const Row& r : rows)
-        EXPECT_EQ(SpiProgressPercent(r.num, r.denom), r.percent) << r.num << "/" << r.denom;
+    // 30000000 / 30000000: 97 × num wraps to -1384967296; INT32_MIN / -1: the quotient wraps to
+    // INT32_MIN; 300 / 100: 291 + 2 = 293, modulo 256.
+    const int32_t rows[][3] = {{0, 2, 2},          {1, 2, 50},          {2, 2, 99},
+                               {100, 100, 99},     {5, 0, 2},           {0, 0, 2},
+                               {1, -2, 210},       {-2, 2, 161},        {30000000, 30000000, 212},
+                               {INT32_MIN, -1, 2}, {INT32_MAX, 1, 161}, {300, 100, 37}};
+    for (auto [num, denom, percent] : rows)
+        EXPECT_EQ(SpiProgressPercent(num, denom), percent) << num << "/" << denom;
 }
 
 TEST_F(SpiBmpTest, PlugInProgressIsRelayedAndHandlerErrorsStopThePlugIn) {
@@ -500,24 +432,20 @@ TEST_F(SpiBmpTest, PlugInProgressIsRelayedAndHandlerErrorsStopThePlugIn) {
     g.OnProgress = [&](TProgressSender&, TProgressStage, uint8_t, bool, const TProgressRect&,
                        const std::string& message) {
         if (message.empty() && calls++ == 0) throw EAbort();
+        if (message.empty() && calls > 100) throw Exception("handler failed");
     };
     g.LoadFromFile(path);
     EXPECT_EQ(LogCount("abort dibx"), 1);
     EXPECT_EQ(LogCount("abort dibx_preview"), 0);
     EXPECT_EQ(g.ToBitmap(), Picture());
-
-    g.OnProgress = [&](TProgressSender&, TProgressStage, uint8_t, bool, const TProgressRect&,
-                       const std::string& message) {
-        if (message.empty()) throw Exception("handler failed");
-    };
+    calls = 101;
     EXPECT_EQ(ErrorOf<Exception>([&] { g.LoadFromFile(path); }), "handler failed");
     EXPECT_TRUE(g.Empty());
     EXPECT_EQ(LogCount("abort dibx"), 2);
     EXPECT_EQ(LogCount("picture dibx_preview"), 1); // not asked again
 }
 
-// ---------------------------------------------------------------------------------------------
-// Registration and drawing
+// ---- registration and drawing ----------------------------------------------------------------
 
 TEST_F(SpiBmpTest, RegisteredFormatsLoadThroughTheBitmapClassUntilDone) {
     InitSPIGraphics();
@@ -526,9 +454,8 @@ TEST_F(SpiBmpTest, RegisteredFormatsLoadThroughTheBitmapClassUntilDone) {
     auto& formats = TPictureFormats::Instance();
     ASSERT_NE(formats.Find("dbx"), nullptr);
     EXPECT_EQ(formats.Find("dbx")->GraphicClass, SPIBitmapGraphicClass());
-    const std::string data = Container(Dibx, PicInfo, PicPixels);
-    EXPECT_EQ(formats.LoadPicture(File("r.DBX", data)), Picture());
-    EXPECT_EQ(SPIBitmapGraphicClass()->LoadFromMemory(Span(data), "r.dbx"), Picture());
+    EXPECT_EQ(formats.LoadPicture(File("r.DBX", Pic)), Picture());
+    EXPECT_EQ(SPIBitmapGraphicClass()->LoadFromMemory(Span(Pic), "r.dbx"), Picture());
     DoneSPIGraphics();
     EXPECT_EQ(formats.Find("dbx"), nullptr);
     EXPECT_EQ(DefaultSPIGraphicClass(), nullptr);
@@ -536,9 +463,8 @@ TEST_F(SpiBmpTest, RegisteredFormatsLoadThroughTheBitmapClassUntilDone) {
 
 TEST_F(SpiBmpTest, DrawStretchesAndMirrorsOntoTheCanvas) {
     Register({{"dibx", "a.spi"}});
-    const std::string path = File("d.dbx", Container(Dibx, PicInfo, PicPixels));
     TSPIGraphic g;
-    g.LoadFromFile(path);
+    g.LoadFromFile(File("d.dbx", Pic));
     const Bitmap pic = Picture(); // 3 x 2
     for (const bool mirrored : {false, true}) {
         Bitmap canvas(8, 5, TPixelFormat::pf24bit);
@@ -546,11 +472,10 @@ TEST_F(SpiBmpTest, DrawStretchesAndMirrorsOntoTheCanvas) {
         g.Draw(canvas, mirrored ? TProgressRect{7, 1, 1, 5} : TProgressRect{1, 1, 7, 5});
         for (int y = 0; y < 5; ++y)
             for (int x = 0; x < 8; ++x) {
-                TRGBQuad want{};
-                if (x >= 1 && x < 7 && y >= 1) {
-                    const int sx = (x - 1) / 2;
-                    want = pic.PixelColor(mirrored ? 2 - sx : sx, (y - 1) / 2);
-                }
+                const int sx = (x - 1) / 2;
+                const TRGBQuad want = x >= 1 && x < 7 && y >= 1
+                                          ? pic.PixelColor(mirrored ? 2 - sx : sx, (y - 1) / 2)
+                                          : TRGBQuad{};
                 EXPECT_EQ(canvas.PixelColor(x, y), want) << x << "," << y << " " << mirrored;
             }
     }

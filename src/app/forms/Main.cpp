@@ -283,6 +283,7 @@ void TMainForm::CreatePanes() {
     ShellStatusBar->SetPanels({250, 50});
     setStatusBar(ShellStatusBar);
     LinkBrowser();
+    CreatePreviewControls();
 }
 
 void TMainForm::LinkBrowser() {
@@ -473,6 +474,7 @@ void TMainForm::ShellListViewShListChange(TShellFileList& list) {
         1, list.FolderPath().empty() ? QString() : QString::fromStdString(FolderSizeText()));
     ShellStatusBar->SetPanelText(0, QString::fromStdString(ObjectCountText(list.Count())));
     ShellStatusBar->repaint();
+    ShellListViewSelectItem();
 }
 
 void TMainForm::ShellListViewShSelChange(std::uint64_t selSize) {

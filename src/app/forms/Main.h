@@ -3,6 +3,7 @@
 #include "app/Settings.h"
 #include "app/SystemInfo.h"
 #include "app/WindowPosition.h"
+#include "core/Bitmap.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -15,6 +16,9 @@ class QColor;
 class QComboBox;
 class QFrame;
 class QLabel;
+class QMovie;
+class QPlainTextEdit;
+class QPushButton;
 class QSplitter;
 class QToolBar;
 
@@ -62,6 +66,10 @@ public:
     TShellListView* ShellListView;
     QFrame* Panel;
     QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *ImageIco, *Image;
+    QLabel* Label7;       // "サムネイルクリックで編集画面", with picture previews
+    QPushButton* bPictor; // opens the image window (issue of the image window)
+    QPlainTextEdit* Memo; // text previews and archive listings
+    QLabel* WebGif;       // animated GIF previews
     TShellStatusBar* ShellStatusBar;
     QAction *End1, *Cut1, *Copy1, *Paste1, *Delete1, *SelectAll1, *InvertSelection1;
     QAction *LargeIcon1, *SmallIcon1, *List1, *Report1, *Ctrl1, *Hidden1;
@@ -115,6 +123,23 @@ public:
     void ShellListViewShSelChange(std::uint64_t selSize);
     void ShellListViewColumnClick(int column);
     void ShellListViewCustomDrawItem(int row, QColor& textColour);
+    // The preview of the list's first selected item (runs once the event queue is idle, so
+    // a quick run of selections previews only the last one).
+    void ShellListViewSelectItem();
+    void SchedulePreview();
+    void ResetPreview();
+    void ShowFileInfo(const std::string& path);
+    void ShowBitmap(const std::string& path);
+    void ShowJpeg(const std::string& path);
+    void ShowIcon(const std::string& path);
+    void ShowMetafile(const std::string& path);
+    void ShowText(const std::string& path);
+    void ShowGif(const std::string& path);
+    void ShowDwg(const std::string& path);
+    void ShowByPlugin(const std::string& path);
+    // The picture shown in Image (the image window takes it over); empty without one.
+    const Bitmap& PreviewPicture() const { return FPreviewPicture; }
+
     // The status texts of the list's folder and of a selection.
     std::string FolderSizeText() const;
     static std::string SelectionSizeText(std::uint64_t selSize);
@@ -127,6 +152,8 @@ private:
     void CreateMenus();
     void CreateToolBar();
     void CreatePanes();
+    void CreatePreviewControls();
+    void ShowPicture(Bitmap picture, bool openable);
     void LinkBrowser();
     void ShowViewStyle();
     void RestorePosition(const TSettings& settings, bool fileExists);
@@ -138,6 +165,9 @@ private:
     bool FShown = false;
     QActionGroup* FFitGroup = nullptr;
     std::unique_ptr<TCloseSignals> FCloseSignals;
+    Bitmap FPreviewPicture;
+    QMovie* FGifMovie = nullptr;
+    bool FPreviewPending = false;
 };
 
 } // namespace pictor

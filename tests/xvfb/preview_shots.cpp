@@ -7,6 +7,8 @@
 #include "core/JpegCodec.h"
 #include "shell/ShellTestSupport.h"
 #include "shell/forms/ShellListView.h"
+#include <QPushButton>
+#include <QSlider>
 
 #include <QCheckBox>
 #include <QItemSelectionModel>
@@ -56,6 +58,26 @@ int main(int argc, char** argv) {
             break;
         }
     }
+    pictor_test::WriteFile(
+        dir / "h.html",
+        "<html><body style='margin:0'><h1>Pictor</h1>"
+        "<div style='width:300px;height:300px;background:#3a6'></div></body></html>");
+    {
+        // Half a second of 8-bit mono silence at 8 kHz.
+        std::string wav;
+        auto put = [&](std::uint32_t v, int bytes) {
+            for (int i = 0; i < bytes; ++i)
+                wav.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+        };
+        wav += "RIFF";
+        put(36 + 4000, 4);
+        wav += "WAVEfmt ";
+        put(16, 4), put(1, 2), put(1, 2), put(8000, 4), put(8000, 4), put(1, 2), put(8, 2);
+        wav += "data";
+        put(4000, 4);
+        wav.append(4000, '\x80');
+        pictor_test::WriteFile(dir / "i.wav", wav);
+    }
     for (const auto& entry : fs::recursive_directory_iterator(data / "wmf")) {
         if (entry.path().extension() == ".wmf") {
             fs::copy_file(entry.path(), dir / "g.wmf");
@@ -88,23 +110,35 @@ int main(int argc, char** argv) {
                                       {"d.png", "W 32 × H 32 pixel"},
                                       {"e.txt", ""},
                                       {"f.dwg", ""},
-                                      {"g.wmf", ""}};
+                                      {"g.wmf", ""},
+                                      {"h.html", ""},
+                                      {"i.wav", ""}};
     std::size_t next = 0;
+    int waited = 0;
     QTimer timer;
     timer.setInterval(700);
     QObject::connect(&timer, &QTimer::timeout, [&] {
         if (next == 0) {
             form.resize(1000, 640);
-            form.Fkind->cbgif->setChecked(true);
-            form.Fkind->cbtxt->setChecked(true);
+            for (QCheckBox* box :
+                 {form.Fkind->cbgif, form.Fkind->cbtxt, form.Fkind->cbhtml, form.Fkind->cbwav})
+                box->setChecked(true);
         }
         if (next > 0) {
-            // The previous selection has been previewed: check and photograph it.
+            // The previous selection has been previewed: check and photograph it. A web page
+            // renders off-screen first; give it up to 20 s.
             const TKind& kind = kinds[next - 1];
+            if (std::string(kind.Name) == "h.html" &&
+                form.Image->pixmap(Qt::ReturnByValue).isNull() && ++waited < 30)
+                return;
             if (*kind.Label5)
                 check(form.Label5->text() == QString::fromUtf8(kind.Label5),
                       std::string(kind.Name) + " dimensions");
-            if (std::string(kind.Name) == "e.txt")
+            if (std::string(kind.Name) == "i.wav")
+                check(!form.MediaPlayer->isHidden() && !form.TrackBar->isHidden() &&
+                          form.bPictor->isHidden(),
+                      "sound: player and position bar, no Pictor button");
+            else if (std::string(kind.Name) == "e.txt")
                 check(form.Memo->isVisible() && form.Memo->toPlainText().startsWith("日本語"),
                       "text in the memo");
             else if (std::string(kind.Name) != "c.gif")

@@ -16,7 +16,11 @@ class QColor;
 class QComboBox;
 class QFrame;
 class QLabel;
+class QMediaPlayer;
 class QMovie;
+class QSlider;
+class QTimer;
+class QWebEngineView;
 class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
@@ -70,6 +74,36 @@ public:
     QPushButton* bPictor; // opens the image window (issue of the image window)
     QPlainTextEdit* Memo; // text previews and archive listings
     QLabel* WebGif;       // animated GIF previews
+    // Media previews (MainMedia.cpp): the player bar and its seven buttons, the position bar
+    // (a TTrackBar, forms/Media.h) and its pending seek, the player, the video in the panel
+    // (or in the media window while that is open), the two timers.
+    enum class TMediaButton { Play, Pause, Stop, Next, Prev, Step, Back };
+    QWidget* MediaPlayer = nullptr;
+    QPushButton *MediaPlay = nullptr, *MediaPause = nullptr, *MediaStop = nullptr,
+                *MediaNext = nullptr, *MediaPrev = nullptr, *MediaStep = nullptr,
+                *MediaBack = nullptr;
+    QSlider* TrackBar = nullptr;
+    QSlider* TrackBarS = nullptr;
+    QMediaPlayer* Player = nullptr;
+    class TVideoView* Video = nullptr;
+    class TMediaForm* MediaForm = nullptr; // the open media window, if any
+    QTimer* MTimer = nullptr;              // follows playback, 200 ms
+    QTimer* Timer = nullptr;               // 300 ms after a drag of the position bar
+    // A press of a player button: its extra bookkeeping first, then the button's own action.
+    void MediaPlayerClick(TMediaButton button);
+    void MTimerTimer();
+    void TimerTimer();
+    void TrackBarScrollEnd(); // the end of a scroll of the position bar: seek there
+    // The off-screen web page renderer (MainWeb.cpp), made on first use.
+    QWebEngineView* WebBrowser = nullptr;
+    // The page preview in flight (MainWeb.cpp). Every page and every newer selection takes a
+    // new generation, so a late page never lands on a newer preview. Finished is the last
+    // generation that ended (shown, failed or superseded); Capture the size last captured.
+    struct TWebPreviewState {
+        unsigned Generation = 0, Finished = 0;
+        QSize Capture;
+        bool Pending() const { return Finished != Generation; }
+    } WebPreview;
     TShellStatusBar* ShellStatusBar;
     QAction *End1, *Cut1, *Copy1, *Paste1, *Delete1, *SelectAll1, *InvertSelection1;
     QAction *LargeIcon1, *SmallIcon1, *List1, *Report1, *Ctrl1, *Hidden1;
@@ -137,8 +171,14 @@ public:
     void ShowGif(const std::string& path);
     void ShowDwg(const std::string& path);
     void ShowByPlugin(const std::string& path);
+    void ShowHtml(const std::string& path);  // MainWeb.cpp
+    void ShowMedia(const std::string& path); // MainMedia.cpp
+    void bPictorClick();
+    void ImageClick();
     // The picture shown in Image (the image window takes it over); empty without one.
     const Bitmap& PreviewPicture() const { return FPreviewPicture; }
+    // How many previews have run (a quick run of selections makes one).
+    int PreviewCount() const { return FPreviewCount; }
 
     // The status texts of the list's folder and of a selection.
     std::string FolderSizeText() const;
@@ -153,6 +193,9 @@ private:
     void CreateToolBar();
     void CreatePanes();
     void CreatePreviewControls();
+    void CreateMediaControls(); // MainMedia.cpp
+    void CloseMedia();          // MainMedia.cpp: stops and hides the player and the bars
+    void OpenMediaWindow();     // MainMedia.cpp: the video in the always-on-top media window
     void ShowPicture(Bitmap picture, bool openable);
     void LinkBrowser();
     void ShowViewStyle();
@@ -168,6 +211,7 @@ private:
     Bitmap FPreviewPicture;
     QMovie* FGifMovie = nullptr;
     bool FPreviewPending = false;
+    int FPreviewCount = 0;
 };
 
 } // namespace pictor

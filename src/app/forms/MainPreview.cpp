@@ -60,6 +60,9 @@ void TMainForm::CreatePreviewControls() {
     WebGif->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     WebGif->hide();
     Image->setCursor(Qt::ArrowCursor);
+    CreateMediaControls();
+    connect(bPictor, &QPushButton::clicked, this,
+            [this] { TApplication::Guard([this] { bPictorClick(); }); });
 
     // Every change of the list's selection asks for a preview; they are coalesced.
     connect(ShellListView->SelectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -93,10 +96,25 @@ void TMainForm::ResetPreview() {
         FGifMovie = nullptr;
     }
     WebGif->hide();
+    CloseMedia();
+}
+
+void TMainForm::bPictorClick() {
+    if (MediaPlayer && MediaPlayer->isVisible())
+        OpenMediaWindow();
+    else
+        ImageClick();
+}
+
+void TMainForm::ImageClick() {
+    // Opens the image window on the preview once that window exists; only a picture preview
+    // (hand cursor) may open it.
+    if (Image->cursor().shape() != Qt::PointingHandCursor) return;
 }
 
 void TMainForm::ShellListViewSelectItem() {
     if (!Fkind) return; // the switches exist once the window has been shown
+    ++FPreviewCount;
     ResetPreview();
     QItemSelectionModel* selection = ShellListView->SelectionModel();
     if (!selection->hasSelection() || ShellTreeView->CurrentPath().isEmpty()) return;
@@ -145,11 +163,15 @@ void TMainForm::ShellListViewSelectItem() {
     case TPreviewKind::Plugin:
         ShowByPlugin(path);
         break;
-    // Web pages, archive listings and media arrive with their own previews; until then the
-    // panel shows the file's icon, name and type.
     case TPreviewKind::Html:
-    case TPreviewKind::Archive:
+        ShowHtml(path);
+        break;
     case TPreviewKind::Media:
+        ShowMedia(path);
+        break;
+    // Archive listings arrive with the archive libraries; until then the panel shows the
+    // file's icon, name and type.
+    case TPreviewKind::Archive:
     case TPreviewKind::None:
         break;
     }
@@ -178,7 +200,12 @@ void TMainForm::ShowPicture(Bitmap picture, bool openable) {
     const TBoxSize box = PictureBoxSize(w, h);
     Image->resize(box.Width, box.Height);
     Image->setScaledContents(true);
-    Image->setPixmap(QPixmap::fromImage(picture.ToQImage()));
+    // The box is at most 200 wide: a 12 MP photo goes to the screen at that size, not whole.
+    const QImage image = picture.ToQImage();
+    Image->setPixmap(QPixmap::fromImage(
+        box.Width < w || box.Height < h
+            ? image.scaled(box.Width, box.Height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+            : image));
     FPreviewPicture = std::move(picture);
     if (openable) {
         Image->setCursor(Qt::PointingHandCursor);

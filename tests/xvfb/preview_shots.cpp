@@ -78,6 +78,13 @@ int main(int argc, char** argv) {
         wav.append(4000, '\x80');
         pictor_test::WriteFile(dir / "i.wav", wav);
     }
+    fs::copy_file(data / "ico/pillow/python.ico", dir / "j.ico");
+    for (const auto& entry : fs::recursive_directory_iterator(data / "emf/pillow")) {
+        if (entry.path().extension() == ".emf") {
+            fs::copy_file(entry.path(), dir / "k.emf");
+            break;
+        }
+    }
     for (const auto& entry : fs::recursive_directory_iterator(data / "wmf")) {
         if (entry.path().extension() == ".wmf") {
             fs::copy_file(entry.path(), dir / "g.wmf");
@@ -112,7 +119,9 @@ int main(int argc, char** argv) {
                                       {"f.dwg", ""},
                                       {"g.wmf", ""},
                                       {"h.html", ""},
-                                      {"i.wav", ""}};
+                                      {"i.wav", ""},
+                                      {"j.ico", ""},
+                                      {"k.emf", ""}};
     std::size_t next = 0;
     int waited = 0;
     QTimer timer;

@@ -2,6 +2,7 @@
 
 #include "app/Settings.h"
 #include "core/Exception.h"
+#include "core/FileIO.h"
 #include "core/NumberFormat.h"
 #include "core/PathRules.h"
 
@@ -12,9 +13,6 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace pictor {
 
@@ -131,66 +129,6 @@ std::optional<std::pair<int, int>> GifLogicalScreenSize(std::string_view bytes) 
 }
 
 namespace {
-
-class TFd {
-public:
-    explicit TFd(int fd) : FFd(fd) {}
-    ~TFd() {
-        if (FFd >= 0) ::close(FFd);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return FFd; }
-
-private:
-    int FFd;
-};
-
-struct THead {
-    std::string Bytes;
-    std::uint64_t FileSize = 0;
-    bool Truncated = false;
-};
-
-// The first `limit` bytes of a regular file, and whether more follow.
-THead ReadHead(const std::string& path, std::size_t limit) {
-    auto fail = [&](int err) {
-        throw EInOutError("Cannot read file \"" + path + "\": " + std::strerror(err));
-    };
-    // Non-blocking, so that a FIFO cannot hang the preview.
-    TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.Get() < 0) fail(errno);
-    struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0) fail(errno);
-    if (!S_ISREG(st.st_mode)) fail(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
-    THead head;
-    head.FileSize = std::uint64_t(st.st_size);
-    // Sized by what the file says, never above the limit; the loop copes with a file that
-    // shrinks or grows meanwhile.
-    head.Bytes.resize(size_t(std::min<std::uint64_t>(head.FileSize, limit)));
-    size_t done = 0;
-    for (;;) {
-        if (done == head.Bytes.size()) {
-            if (done >= limit) break;
-            head.Bytes.resize(std::min(limit, done + 64 * 1024)); // the file grew
-        }
-        const ssize_t n = ::read(fd.Get(), head.Bytes.data() + done, head.Bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) fail(errno);
-        if (n == 0) break;
-        done += size_t(n);
-    }
-    head.Bytes.resize(done);
-    if (done == limit) {
-        char probe;
-        ssize_t n;
-        while ((n = ::read(fd.Get(), &probe, 1)) < 0 && errno == EINTR) {
-        }
-        head.Truncated = n > 0;
-    }
-    head.FileSize = std::max<std::uint64_t>(head.FileSize, done + (head.Truncated ? 1 : 0));
-    return head;
-}
 
 unsigned char Byte(std::string_view s, size_t i) {
     return static_cast<unsigned char>(s[i]);
@@ -340,7 +278,7 @@ QString TTextPreview::MemoText() const {
 }
 
 TTextPreview LoadTextPreview(const std::string& path, std::size_t limit) {
-    const THead head = ReadHead(path, limit);
+    const TFileHead head = ReadFileHead(path, limit);
     TTextPreview p = DecodeTextPreview(head.Bytes, head.Truncated);
     p.FileSize = head.FileSize;
     if (p.Truncated) {
@@ -353,7 +291,7 @@ TTextPreview LoadTextPreview(const std::string& path, std::size_t limit) {
 }
 
 std::optional<std::pair<int, int>> ReadGifLogicalScreenSize(const std::string& path) {
-    return GifLogicalScreenSize(ReadHead(path, 10).Bytes);
+    return GifLogicalScreenSize(ReadFileHead(path, 10).Bytes);
 }
 
 } // namespace pictor

@@ -1,6 +1,7 @@
 #include "shell/MountTable.h"
 
 #include "core/Exception.h"
+#include "core/FileIO.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -158,41 +159,16 @@ std::optional<TMountEntry> ParseLine(std::string_view line) {
     return e;
 }
 
-// Reads a whole file of unknown size (kernel files report 0 or 4096), at most cap bytes.
-// Nothing when it cannot be read or is larger.
-std::optional<std::string> ReadBounded(const std::string& path, size_t cap, int* error = nullptr) {
-    auto fail = [&](int err) {
-        if (error) *error = err;
+// A whole kernel file (they report size 0 or 4096), at most cap bytes; nothing when it cannot
+// be read or is larger.
+std::optional<std::string> ReadBounded(const std::string& path, size_t cap) {
+    try {
+        TFileHead head = ReadFileHead(path, cap);
+        if (head.Truncated) return std::nullopt;
+        return std::move(head.Bytes);
+    } catch (const EInOutError&) {
         return std::nullopt;
-    };
-    // Non-blocking, so a FIFO put in the file's place cannot hang the caller.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return fail(errno);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
-        ::close(fd);
-        return fail(err);
     }
-    std::string data;
-    char buf[64 * 1024];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int err = errno;
-            ::close(fd);
-            return fail(err);
-        }
-        if (n == 0) break;
-        if (data.size() + size_t(n) > cap) {
-            ::close(fd);
-            return fail(EFBIG);
-        }
-        data.append(buf, size_t(n));
-    }
-    ::close(fd);
-    return data;
 }
 
 bool HasOption(std::string_view options, std::string_view name) {
@@ -257,10 +233,10 @@ std::vector<TMountEntry> ParseMountInfo(std::string_view text) {
 }
 
 std::vector<TMountEntry> ReadMountInfo(const std::string& path) {
-    int err = 0;
-    const auto text = ReadBounded(path, MaxMountInfoSize, &err);
-    if (!text) throw EInOutError("Cannot read file \"" + path + "\": " + std::strerror(err));
-    return ParseMountInfo(*text);
+    TFileHead head = ReadFileHead(path, MaxMountInfoSize); // raises EInOutError
+    if (head.Truncated)
+        throw EInOutError("Cannot read file \"" + path + "\": " + std::strerror(EFBIG));
+    return ParseMountInfo(head.Bytes);
 }
 
 std::vector<TVolume> UserVolumes(const std::vector<TMountEntry>& mounts,

@@ -1,3 +1,4 @@
+#include "app/ErrorRecorder.h"
 #include "app/forms/Application.h"
 #include "app/forms/Main.h"
 #include "app/forms/RightEdit.h"
@@ -25,17 +26,6 @@ using namespace pictor_test;
 namespace fs = std::filesystem;
 
 namespace {
-
-// Collects what the error display would have shown.
-struct ErrorRecorder {
-    std::vector<std::string> messages;
-    std::function<void(const QString&)> saved;
-    ErrorRecorder() {
-        saved = TApplication::ErrorDisplay();
-        TApplication::ErrorDisplay() = [this](const QString& m) { messages.push_back(m.toStdString()); };
-    }
-    ~ErrorRecorder() { TApplication::ErrorDisplay() = saved; }
-};
 
 TMainFormOptions Options(const fs::path& dir, TMediaSupport media = {true, true}) {
     TMainFormOptions o;
@@ -151,7 +141,8 @@ TEST(MainForm, TerminationSignalIsACloseRequest) {
     auto form = Open(o);
     form->Fkind->cbtxt->setChecked(true);
     ::raise(SIGTERM);
-    for (int i = 0; i < 200 && form->isVisible(); ++i) QTest::qWait(10);
+    for (int i = 0; i < 200 && form->isVisible(); ++i)
+        QTest::qWait(10);
     EXPECT_FALSE(form->isVisible());
     EXPECT_TRUE(TIniFile(o.SettingsPath).ReadBool("ViewFileSelect", "txt", false));
 }
@@ -160,12 +151,15 @@ TEST(MainForm, MediaSwitchesFollowTheBackend) {
     TempDir dir;
     {
         TIniFile ini((dir.path / "pictor.ini").string());
-        for (const char* k : {"wav", "mid", "mp3", "avi"}) ini.WriteBool("ViewFileSelect", k, true);
+        for (const char* k : {"wav", "mid", "mp3", "avi"})
+            ini.WriteBool("ViewFileSelect", k, true);
         ini.UpdateFile();
     }
     int calls = 0;
     TMainFormOptions o = Options(dir.path);
-    o.MediaProbe = [&calls] { return ++calls == 1 ? TMediaSupport{false, true} : TMediaSupport{true, true}; };
+    o.MediaProbe = [&calls] {
+        return ++calls == 1 ? TMediaSupport{false, true} : TMediaSupport{true, true};
+    };
     auto form = Open(o);
     for (QCheckBox* box : {form->Fkind->cbwav, form->Fkind->cbmid, form->Fkind->cbmp3}) {
         EXPECT_FALSE(box->isChecked());
@@ -266,7 +260,8 @@ void CopyPlugin(const char* variant, const fs::path& folder, const std::string& 
 
 std::vector<std::string> RowTexts(const QTreeWidget* list, int row) {
     std::vector<std::string> texts;
-    for (int c = 0; c < 4; ++c) texts.push_back(list->topLevelItem(row)->text(c).toStdString());
+    for (int c = 0; c < 4; ++c)
+        texts.push_back(list->topLevelItem(row)->text(c).toStdString());
     return texts;
 }
 } // namespace
@@ -282,8 +277,8 @@ TEST(MainFormPlugins, ProgramFolderPluginIsListedAndItsSwitchIsKept) {
     QTreeWidget* list = form->Fkind->ListView;
     ASSERT_EQ(list->topLevelItemCount(), 2);
     EXPECT_EQ(RowTexts(list, 0), (std::vector<std::string>{(dir.path / "app/in_good.spi").string(),
-                                                          "*.tst;*.tst2;*.tst3", "Test picture",
-                                                          "Pictor test picture plug-in"}));
+                                                           "*.tst;*.tst2;*.tst3", "Test picture",
+                                                           "Pictor test picture plug-in"}));
     EXPECT_EQ(list->topLevelItem(0)->checkState(0), Qt::Checked);
     EXPECT_EQ(form->PluginExts, (std::vector<std::string>{".tst3", ".jpeg"}));
     EXPECT_TRUE(form->IsPluginExt(".TST3"));
@@ -326,8 +321,8 @@ TEST(MainFormPlugins, BrokenPluginErrorStillListsTheOnesBefore) {
     ErrorRecorder errors;
     auto form = Open(o);
     ASSERT_EQ(errors.messages.size(), 1u);
-    EXPECT_EQ(errors.messages[0],
-              "GetPictureは[" + (dir.path / "app/b.spi").string() + "]では使えないSusie Plugin APIです");
+    EXPECT_EQ(errors.messages[0], "GetPictureは[" + (dir.path / "app/b.spi").string() +
+                                      "]では使えないSusie Plugin APIです");
     EXPECT_EQ(form->Fkind->ListView->topLevelItemCount(), 1);
 }
 #endif
@@ -343,7 +338,8 @@ TEST(MainFormPictures, EveryFormatLoadsThroughTheRegistry) {
 
     QImage picture(37, 21, QImage::Format_RGB32);
     for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x) picture.setPixel(x, y, qRgb(x * 6, y * 12, 128));
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgb(x * 6, y * 12, 128));
     const Bitmap source = Bitmap::FromQImage(picture);
     const auto path = [&](const char* name) { return (dir.path / name).string(); };
     ASSERT_TRUE(picture.save(QString::fromStdString(path("a.png")), "PNG"));

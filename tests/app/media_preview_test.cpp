@@ -1,3 +1,4 @@
+#include "app/ErrorRecorder.h"
 #include "app/PreviewLogic.h"
 #include "app/forms/Application.h"
 #include "app/forms/Main.h"
@@ -24,18 +25,6 @@ using namespace pictor_test;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct ErrorRecorder {
-    std::vector<std::string> messages;
-    std::function<void(const QString&)> saved;
-    ErrorRecorder() {
-        saved = TApplication::ErrorDisplay();
-        TApplication::ErrorDisplay() = [this](const QString& m) {
-            messages.push_back(m.toStdString());
-        };
-    }
-    ~ErrorRecorder() { TApplication::ErrorDisplay() = saved; }
-};
 
 void Put(std::string& s, std::uint32_t v, int bytes = 4) {
     for (int i = 0; i < bytes; ++i)

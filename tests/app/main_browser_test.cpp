@@ -127,6 +127,10 @@ TEST_F(MainBrowserTest, UpHiddenAndVirtualSwitches) {
 
 TEST_F(MainBrowserTest, ListLayoutPersists) {
     Open({Photos.string()});
+    // Two-part hints: the short part as tool tip, the long one for the status bar.
+    EXPECT_EQ(Form->tbSmallIcon->toolTip().toStdString(), "小さいアイコン");
+    EXPECT_EQ(Form->tbSmallIcon->statusTip().toStdString(),
+              "オブジェクトを小さいアイコンで表示します。");
     Form->Report1->trigger();
     EXPECT_EQ(Form->ShellListView->ViewStyle(), vsReport);
     EXPECT_TRUE(Form->Report1->isChecked());

@@ -7,10 +7,12 @@
 #include "app/SizeTexts.h"
 #include "app/forms/Application.h"
 #include "app/forms/RightEdit.h"
+#include "app/forms/Ver.h"
 #include "app/forms/kind.h"
 #include "core/IniFile.h"
 #include "core/PathRules.h"
 #include "plugins/SPIs.h"
+#include "shell/ShellActionRules.h"
 #include "shell/ShellCtrls.h"
 #include "shell/forms/ShellAdditns.h"
 #include "shell/forms/ShellCombo.h"
@@ -168,7 +170,9 @@ void TMainForm::CreateMenus() {
 
     QMenu* help = menuBar()->addMenu("ヘルプ(&H)");
     Help2 = makeAction("ヘルプ(&D)...", "Help2");
-    About1 = makeAction("バージョン情報(&A)...", "About1");
+    About1 = makeAction("バージョン情報(&A)...", "About1", true);
+    connect(About1, &QAction::triggered, this,
+            [this] { TApplication::Guard([this] { About1Click(); }); });
     Helphpme = makeAction("ホームページへ", "Helphpme");
     help->addActions({Help2, About1, Helphpme});
 }
@@ -349,39 +353,31 @@ void TMainForm::LinkBrowser() {
     }
     ShowViewStyle();
     // Two-part hints: the short one as tool tip, the long one across the status bar.
-    const std::pair<QAction*, const char*> hints[] = {
-        {tbcut, "切り取り|選択されたオブジェクトを削除し、クリップボードにコピーします。"},
-        {Cut1, "切り取り|選択されたオブジェクトを削除し、クリップボードにコピーします。"},
-        {tbcopy,
-         "コピー|選択されたオブジェクトをクリップボードにコピーします。新しい位置に挿入するには "
-         "[貼り付け] を選んでください。"},
-        {Copy1,
-         "コピー|選択されたオブジェクトをクリップボードにコピーします。新しい位置に挿入するには "
-         "[貼り付け] を選んでください。"},
-        {tbpaste,
-         "貼り付け|コピーしたまたは切り取ったオブジェクトを、選択された位置に貼り付けます。"},
-        {Paste1,
-         "貼り付け|コピーしたまたは切り取ったオブジェクトを、選択された位置に貼り付けます。"},
-        {SortByName1, "名前順|オブジェクトを名前順に並び替えます。"},
-        {SortBySize1, "サイズ順|オブジェクトをサイズ順に並び替えます。"},
-        {SortByType1, "種類順|オブジェクトを種類順に並び替えます。"},
-        {SortByDate1, "日付順|オブジェクトを日付順に並び替えます。"},
-        {tbIcon, "大きいアイコン|オブジェクトを大きいアイコンで表示します。"},
-        {LargeIcon1, "大きいアイコン|オブジェクトを大きいアイコンで表示します。"},
-        {tbSmallIcon, "小さいアイコン|オブジェクトを小さいアイコンで表示します。"},
-        {SmallIcon1, "小さいアイコン|オブジェクトを小さいアイコンで表示します。"},
-        {tbList, "一覧|オブジェクトを一覧表示します。"},
-        {List1, "一覧|オブジェクトを一覧表示します。"},
-        {tbReport, "詳細|ウインドウ内の各オブジェクトの情報を表示します。"},
-        {Report1, "詳細|ウインドウ内の各オブジェクトの情報を表示します。"},
-        {SelectAll1, "すべて選択|ウインドウ内のすべてのオブジェクトを選択します。"},
-        {InvertSelection1,
-         "選択の切り替え|選択されているオブジェクトと選択されていないオブジェクトを切り替えます。"},
+    const std::pair<QAction*, TShellAction> hints[] = {
+        {tbcut, TShellAction::FileCut},
+        {Cut1, TShellAction::FileCut},
+        {tbcopy, TShellAction::FileCopy},
+        {Copy1, TShellAction::FileCopy},
+        {tbpaste, TShellAction::FilePaste},
+        {Paste1, TShellAction::FilePaste},
+        {SortByName1, TShellAction::SortByName},
+        {SortBySize1, TShellAction::SortBySize},
+        {SortByType1, TShellAction::SortByType},
+        {SortByDate1, TShellAction::SortByLastWrite},
+        {tbIcon, TShellAction::LargeIcon},
+        {LargeIcon1, TShellAction::LargeIcon},
+        {tbSmallIcon, TShellAction::SmallIcon},
+        {SmallIcon1, TShellAction::SmallIcon},
+        {tbList, TShellAction::ListIcon},
+        {List1, TShellAction::ListIcon},
+        {tbReport, TShellAction::ReportIcon},
+        {Report1, TShellAction::ReportIcon},
+        {SelectAll1, TShellAction::SelectAllItem},
+        {InvertSelection1, TShellAction::ReverseSelectedItem},
     };
-    for (const auto& [action, hint] : hints) {
-        const QString text = QString::fromUtf8(hint);
-        action->setToolTip(text.section(QLatin1Char('|'), 0, 0));
-        action->setStatusTip(text.section(QLatin1Char('|'), 1));
+    for (const auto& [action, shellAction] : hints) {
+        action->setToolTip(QString::fromUtf8(ShortHint(shellAction)));
+        action->setStatusTip(QString::fromUtf8(LongHint(shellAction)));
     }
     const std::pair<QAction*, int> sorts[] = {{SortByName1, ColName},
                                               {SortBySize1, ColSize},
@@ -739,6 +735,11 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::FilekindClick() {
     Fkind->exec();
+}
+
+void TMainForm::About1Click() {
+    TVForm form(this);
+    form.exec();
 }
 
 void TMainForm::End1Click() {

@@ -144,6 +144,7 @@ public:
 
     void FilekindClick();
     void End1Click();
+    void About1Click();
 
     // The browser.
     void ShellTreeViewChange();

@@ -1,5 +1,7 @@
 #include "shell/forms/ShellListView.h"
 
+#include "shell/FileClipboard.h"
+
 #include "shell/forms/ShellIcons.h"
 
 #include "core/IniFile.h"
@@ -588,9 +590,8 @@ void TShellListView::SaveSettings(TIniFile& ini, std::string_view section) const
 // ---- drag source ----
 
 bool TShellListView::ClipboardHasFiles(const QMimeData* data) {
-    if (!data || !data->hasUrls()) return false;
-    const QList<QUrl> urls = data->urls();
-    return std::any_of(urls.begin(), urls.end(), [](const QUrl& u) { return u.isLocalFile(); });
+    // What every file manager puts there (uri-list, GNOME/MATE lists, the newer text form).
+    return data && pictor::ClipboardHasFiles(*data);
 }
 
 std::unique_ptr<QMimeData> TShellListView::SelectionDragData(Qt::DropActions& actions) {

@@ -17,6 +17,7 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QMediaPlayer;
+class QMenu;
 class QMovie;
 class QSlider;
 class QTimer;
@@ -113,6 +114,15 @@ public:
 
     // Yes/No questions (a message box; tests answer them).
     std::function<bool(const QString& question)> AskYesNo;
+    // A line of text (an input box; tests answer it); nothing on Cancel.
+    std::function<std::optional<QString>(const QString& title, const QString& prompt,
+                                         const QString& text)>
+        AskText;
+    // A message to the user (a message box; tests collect them).
+    std::function<void(const QString& message)> ShowMessage;
+    // The file list's context menu and its items.
+    QMenu* ViewPopup = nullptr;
+    QAction *N11 = nullptr, *Paste2 = nullptr, *Folder1 = nullptr;
 
     // Owned state.
     TFkind* Fkind = nullptr; // made when the window is first shown
@@ -145,6 +155,20 @@ public:
     void FilekindClick();
     void End1Click();
     void About1Click();
+
+    // File commands (MainCommands.cpp).
+    void CopyToClipboard(bool cut);
+    void PasteClick();
+    void Delete1Click();
+    void Folder1Click();
+    void renameClick();
+    void SelectAllClick();
+    void InvertSelectionClick();
+    void ViewPopupPopup();
+    // Cut, copy, delete follow the selection; paste follows the clipboard.
+    void UpdateFileCommands();
+    std::string SelectedPath() const;
+    std::vector<std::string> SelectedPaths() const;
 
     // The browser.
     void ShellTreeViewChange();
@@ -194,6 +218,7 @@ private:
     void CreateToolBar();
     void CreatePanes();
     void CreatePreviewControls();
+    void CreateFileCommands();  // MainCommands.cpp
     void CreateMediaControls(); // MainMedia.cpp
     void CloseMedia();          // MainMedia.cpp: stops and hides the player and the bars
     void OpenMediaWindow();     // MainMedia.cpp: the video in the always-on-top media window

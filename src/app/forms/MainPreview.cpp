@@ -61,6 +61,7 @@ void TMainForm::CreatePreviewControls() {
     WebGif->hide();
     Image->setCursor(Qt::ArrowCursor);
     CreateMediaControls();
+    CreateFileCommands();
     connect(bPictor, &QPushButton::clicked, this,
             [this] { TApplication::Guard([this] { bPictorClick(); }); });
 

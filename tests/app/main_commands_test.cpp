@@ -1,0 +1,139 @@
+// The main window's file commands offscreen: nothing they do may lose a file.
+#include "app/forms/Main.h"
+#include "shell/ShellTestSupport.h"
+#include "shell/forms/ShellListView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QItemSelectionModel>
+
+#include <gtest/gtest.h>
+
+using namespace pictor;
+using namespace pictor_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct MainCommandsTest : testing::Test {
+    TShellSandbox Box;
+    fs::path Dir = Box.Home / "pics", Other = Box.Home / "other";
+    std::unique_ptr<TMainForm> Form;
+    std::vector<std::string> Messages;
+    std::optional<QString> Answer;
+    bool Yes = true;
+
+    MainCommandsTest() {
+        fs::create_directories(Dir);
+        fs::create_directories(Other);
+        WriteFile(Dir / "a.jpg", "A");
+        WriteFile(Dir / "b.jpg", "B");
+        TMainFormOptions o;
+        o.SettingsPath = (Box.Root.path / "pictor.ini").string();
+        o.MediaProbe = [] { return TMediaSupport{true, true}; };
+        o.AppDir = o.SystemDir = o.WindowsDir = (Box.Root.path / "none").string();
+        o.Arguments = {Dir.string()};
+        Form = std::make_unique<TMainForm>(o);
+        Form->show();
+        QApplication::processEvents();
+        Form->AskYesNo = [this](const QString&) { return Yes; };
+        Form->AskText = [this](const QString&, const QString&, const QString&) { return Answer; };
+        Form->ShowMessage = [this](const QString& m) { Messages.push_back(m.toStdString()); };
+        Form->ShellListView->AskReplace = [](const std::string&, const std::string&) {
+            return TConflictAnswer::Skip;
+        };
+    }
+    void Select(const char* name) {
+        QItemSelectionModel* sel = Form->ShellListView->SelectionModel();
+        TShellFileList& list = Form->ShellListView->FileList();
+        for (int i = 0; i < list.Count(); ++i)
+            if (list.Item(i)->DisplayName().toStdString() == name)
+                sel->select(Form->ShellListView->ItemModel()->index(i, 0),
+                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+};
+
+} // namespace
+
+TEST_F(MainCommandsTest, CommandsFollowTheSelection) {
+    Form->ShellListView->SelectionModel()->clearSelection();
+    EXPECT_FALSE(Form->Cut1->isEnabled());
+    EXPECT_FALSE(Form->Copy1->isEnabled());
+    EXPECT_FALSE(Form->Delete1->isEnabled());
+    Select("a.jpg");
+    EXPECT_TRUE(Form->Cut1->isEnabled());
+    EXPECT_TRUE(Form->Delete1->isEnabled());
+    QGuiApplication::clipboard()->setText(QStringLiteral("just text"));
+    Form->ViewPopupPopup();
+    EXPECT_FALSE(Form->Paste2->isEnabled()) << "text is nothing to paste";
+}
+
+TEST_F(MainCommandsTest, DeleteGoesToTheTrashAfterYes) {
+    Select("a.jpg");
+    Yes = false;
+    Form->Delete1Click();
+    EXPECT_TRUE(fs::exists(Dir / "a.jpg"));
+    Yes = true;
+    Form->Delete1Click();
+    EXPECT_FALSE(fs::exists(Dir / "a.jpg"));
+    // Recoverable: in the home trash with its original place recorded.
+    EXPECT_EQ(ReadFile(Box.DataHome / "Trash/files/a.jpg"), "A");
+    EXPECT_NE(ReadFile(Box.DataHome / "Trash/info/a.jpg.trashinfo")
+                  .find("Path=" + (Dir / "a.jpg").string()),
+              std::string::npos);
+    EXPECT_EQ(Form->ShellListView->FileList().Count(), 1);
+}
+
+TEST_F(MainCommandsTest, NewFolderAndRenameNeverReplace) {
+    Answer = std::nullopt;
+    Form->Folder1Click();
+    EXPECT_FALSE(fs::exists(Dir / "NewFolder")) << "cancelled";
+    Answer = QStringLiteral("NewFolder");
+    Form->Folder1Click();
+    EXPECT_TRUE(fs::is_directory(Dir / "NewFolder"));
+    Form->Folder1Click();
+    EXPECT_TRUE(Messages.empty()) << "an existing folder of that name: nothing more";
+    WriteFile(Dir / "taken", "T");
+    Answer = QStringLiteral("taken");
+    Form->Folder1Click();
+    EXPECT_EQ(Messages, std::vector<std::string>{"すでにtakenは、存在しています。"});
+    EXPECT_EQ(ReadFile(Dir / "taken"), "T");
+
+    Messages.clear();
+    Select("b.jpg");
+    Answer = QStringLiteral("a.txt"); // a.jpg exists: refused, both kept
+    Form->renameClick();
+    EXPECT_EQ(Messages, std::vector<std::string>{"すでにa.txtは、存在しています。"});
+    EXPECT_EQ(ReadFile(Dir / "a.jpg"), "A");
+    EXPECT_EQ(ReadFile(Dir / "b.jpg"), "B");
+    Select("b.jpg");
+    Answer = QStringLiteral("c.txt");
+    Form->renameClick();
+    EXPECT_EQ(ReadFile(Dir / "c.jpg"), "B") << "the extension is kept";
+}
+
+TEST_F(MainCommandsTest, CutThenPasteMovesCopyThenPasteCopies) {
+    Select("a.jpg");
+    Form->CopyToClipboard(false);
+    Form->NavigateTo(Other.string());
+    Form->PasteClick();
+    EXPECT_EQ(ReadFile(Other / "a.jpg"), "A");
+    EXPECT_TRUE(fs::exists(Dir / "a.jpg")) << "a copy keeps the original";
+    Form->NavigateTo(Dir.string());
+    Select("b.jpg");
+    Form->CopyToClipboard(true);
+    Form->NavigateTo(Other.string());
+    Form->PasteClick();
+    EXPECT_EQ(ReadFile(Other / "b.jpg"), "B");
+    EXPECT_FALSE(fs::exists(Dir / "b.jpg")) << "a cut moves";
+    // Pasting the copy again into the same place keeps both: the existing file is not replaced.
+    QGuiApplication::clipboard()->clear();
+    Form->NavigateTo(Dir.string());
+    Select("a.jpg");
+    Form->CopyToClipboard(false);
+    Form->NavigateTo(Other.string());
+    WriteFile(Other / "a.jpg", "newer");
+    Form->PasteClick();
+    EXPECT_EQ(ReadFile(Other / "a.jpg"), "newer");
+}

@@ -12,6 +12,8 @@
 #include <QStyle>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace pictor {
 
 namespace {
@@ -27,6 +29,13 @@ QLabel* MakeLabel(QWidget* parent, const char* name, int left, int top) {
 void SetAutoText(QLabel* label, const std::string& text) {
     label->setText(QString::fromStdString(text));
     label->adjustSize();
+}
+
+// A figure of a large machine may not fit from its place to the dialog's edge: it then ends at
+// the edge instead of being cut off.
+void KeepInside(QLabel* label, int left, int right) {
+    const int x = std::max(8, std::min(left, right - label->width()));
+    label->move(x, label->y());
 }
 
 QProgressBar* MakeBar(QWidget* parent, const char* name, int top) {
@@ -153,6 +162,8 @@ void TVForm::ListUpMemory() {
     SetAutoText(Label7, MemoryUsedText(s.TotalPhys, s.AvailPhys));
     SetAutoText(Label8, VirtualTotalText(s.TotalVirtual));
     SetAutoText(Label9, MemoryUsedText(s.TotalVirtual, s.AvailVirtual));
+    KeepInside(Label7, 232, 361);
+    KeepInside(Label9, 232, 361);
     SetBar(ProgressBar1, s.TotalPhys, s.AvailPhys);
     SetBar(ProgressBar2, s.TotalVirtual, s.AvailVirtual);
 }

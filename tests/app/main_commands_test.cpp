@@ -1,14 +1,20 @@
 // The main window's file commands offscreen: nothing they do may lose a file.
 #include "app/forms/Main.h"
 #include "shell/ShellTestSupport.h"
+#include "shell/forms/ShellActns.h"
 #include "shell/forms/ShellListView.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QMenu>
 
 #include <gtest/gtest.h>
+
+#include <map>
 
 using namespace pictor;
 using namespace pictor_test;
@@ -136,4 +142,44 @@ TEST_F(MainCommandsTest, CutThenPasteMovesCopyThenPasteCopies) {
     WriteFile(Other / "a.jpg", "newer");
     Form->PasteClick();
     EXPECT_EQ(ReadFile(Other / "a.jpg"), "newer");
+}
+
+TEST_F(MainCommandsTest, ShellMenuOfRowsAndRenameInPlace) {
+    Select("a.jpg");
+    TShellIDList& ids = Form->ShellListView->FileList().SelectedIDList();
+    std::unique_ptr<QMenu> menu(Form->ShellPopupMenu->BuildMenu(ids));
+    std::map<int, bool> enabled;
+    for (QAction* a : menu->actions())
+        if (!a->isSeparator()) enabled[a->data().toInt()] = a->isEnabled();
+    EXPECT_TRUE(enabled.at(ShellCodeCut) && enabled.at(ShellCodeCopy) &&
+                enabled.at(ShellCodeDelete));
+    EXPECT_TRUE(enabled.at(PopupRename));
+    EXPECT_FALSE(enabled.at(ShellCodePaste)) << "a file is no place to paste into";
+
+    // A link beside the file; the list shows it after the menu closes.
+    EXPECT_EQ(Form->ShellPopupMenu->Choose(ShellCodeCreateLink, ids), ShellCodeCreateLink);
+    Form->ShellListViewPopup(ShellCodeCreateLink);
+    EXPECT_TRUE(fs::is_symlink(Dir / "a.jpg へのリンク"));
+    EXPECT_EQ(Form->ShellListView->FileList().Count(), 3);
+
+    // Rename runs nothing itself: the caller edits the name in place.
+    Select("a.jpg");
+    EXPECT_EQ(
+        Form->ShellPopupMenu->Choose(PopupRename, Form->ShellListView->FileList().SelectedIDList()),
+        PopupRename);
+    Form->ShellListViewPopup(PopupRename);
+    EXPECT_NE(Form->ShellListView->ActiveView()->viewport()->findChild<QLineEdit*>(), nullptr)
+        << "an editor is open on the name";
+    QAbstractItemModel* model = Form->ShellListView->ItemModel();
+    const int row = [&] {
+        TShellFileList& list = Form->ShellListView->FileList();
+        for (int i = 0; i < list.Count(); ++i)
+            if (list.Item(i)->DisplayName() == "a.jpg") return i;
+        return -1;
+    }();
+    EXPECT_FALSE(model->setData(model->index(row, 0), QStringLiteral("b.jpg"), Qt::EditRole));
+    EXPECT_EQ(Messages, std::vector<std::string>{"すでにb.jpgは、存在しています。"});
+    EXPECT_EQ(ReadFile(Dir / "b.jpg"), "B");
+    EXPECT_TRUE(model->setData(model->index(row, 0), QStringLiteral("z.jpg"), Qt::EditRole));
+    EXPECT_EQ(ReadFile(Dir / "z.jpg"), "A");
 }

@@ -1,11 +1,13 @@
 #include "app/forms/Main.h"
 
 #include "app/CloseSignals.h"
+#include "app/HelpBook.h"
 #include "app/LongPath.h"
 #include "app/MediaSupport.h"
 #include "app/PictureSetup.h"
 #include "app/SizeTexts.h"
 #include "app/forms/Application.h"
+#include "app/forms/HelpWindow.h"
 #include "app/forms/RightEdit.h"
 #include "app/forms/Ver.h"
 #include "app/forms/kind.h"
@@ -169,7 +171,10 @@ void TMainForm::CreateMenus() {
     Pics2->setChecked(true);
 
     QMenu* help = menuBar()->addMenu("ヘルプ(&H)");
-    Help2 = makeAction("ヘルプ(&D)...", "Help2");
+    Help2 = makeAction("ヘルプ(&D)...", "Help2", true);
+    connect(Help2, &QAction::triggered, this, [this] {
+        TApplication::Guard([this] { THelpWindow::ShowHelp(this, ProgramHelpBookPath()); });
+    });
     About1 = makeAction("バージョン情報(&A)...", "About1", true);
     connect(About1, &QAction::triggered, this,
             [this] { TApplication::Guard([this] { About1Click(); }); });

@@ -32,6 +32,7 @@ namespace pictor {
 class TCloseSignals;
 class TShellComboBox;
 class TShellFileList;
+class TShellIDList;
 class TShellListView;
 class TShellStatusBar;
 class TShellTreeView;
@@ -123,6 +124,8 @@ public:
     // The file list's context menu and its items.
     QMenu* ViewPopup = nullptr;
     QAction *N11 = nullptr, *Paste2 = nullptr, *Folder1 = nullptr;
+    // The shell's context menu of rows and tree nodes.
+    class TShellPopupMenu* ShellPopupMenu = nullptr;
 
     // Owned state.
     TFkind* Fkind = nullptr; // made when the window is first shown
@@ -160,11 +163,17 @@ public:
     void CopyToClipboard(bool cut);
     void PasteClick();
     void Delete1Click();
+    // Runs a command of the shell's context menu on items (code as the menu gives it).
+    bool RunShellCommand(int code, const TShellIDList& ids);
+    // Moves paths to the trash after asking; true when anything went there.
+    bool TrashPaths(const std::vector<std::string>& paths);
     void Folder1Click();
     void renameClick();
     void SelectAllClick();
     void InvertSelectionClick();
     void ViewPopupPopup();
+    // What the list does after its shell context menu (refresh, edit a name ...).
+    void ShellListViewPopup(int code);
     // Cut, copy, delete follow the selection; paste follows the clipboard.
     void UpdateFileCommands();
     std::string SelectedPath() const;

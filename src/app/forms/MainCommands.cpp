@@ -9,11 +9,14 @@
 #include "shell/ShellActionRules.h"
 #include "shell/ShellCtrls.h"
 #include "shell/Trash.h"
+#include "shell/forms/PropertiesDialog.h"
+#include "shell/forms/ShellActns.h"
 #include "shell/forms/ShellListView.h"
 #include "shell/forms/ShellTree.h"
 
 #include <QAbstractItemView>
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QItemSelectionModel>
@@ -23,6 +26,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QTreeView>
+#include <QUrl>
 
 #include <cstring>
 #include <sys/stat.h>
@@ -85,14 +89,32 @@ void TMainForm::CreateFileCommands() {
     for (QAbstractItemView* v : views) {
         v->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(v, &QWidget::customContextMenuRequested, this, [this, v](const QPoint& pos) {
-            // Rows get the shell's menu (file commands of the next step); empty space this one.
-            if (v->indexAt(pos).isValid()) return;
             TApplication::Guard([&] {
-                ViewPopupPopup();
-                ViewPopup->popup(v->viewport()->mapToGlobal(pos));
+                const QPoint global = v->viewport()->mapToGlobal(pos);
+                // Empty space: the list's own menu; a row: the shell's menu for the selection.
+                if (!v->indexAt(pos).isValid()) {
+                    ViewPopupPopup();
+                    ViewPopup->popup(global);
+                    return;
+                }
+                ShellListViewPopup(
+                    ShellPopupMenu->Popup(ShellListView->FileList().SelectedIDList(), global));
             });
         });
     }
+
+    ShellPopupMenu = new TShellPopupMenu(this);
+    ShellPopupMenu->ReadOnly = false;
+    ShellPopupMenu->Invoke = [this](int code, const TShellIDList& ids) {
+        return RunShellCommand(code, ids);
+    };
+    ShellPopupMenu->ClipboardHasFiles = [] {
+        const QMimeData* clip = QGuiApplication::clipboard()->mimeData();
+        return clip && ClipboardHasFiles(*clip);
+    };
+    ShellListView->OnRenameFailed = [this](const QString& name, int) {
+        ShowMessage(QString::fromStdString(ExistsMessage(name.toStdString())));
+    };
 
     connect(ShellListView->SelectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { UpdateFileCommands(); });
@@ -158,24 +180,86 @@ void TMainForm::PasteClick() {
 }
 
 void TMainForm::Delete1Click() {
-    const auto paths = SelectedPaths();
-    if (paths.empty()) return;
-    if (!AskYesNo(QStringLiteral("ファイルをゴミ箱に移してもよろしいですか？"))) return;
+    TrashPaths(SelectedPaths());
+}
+
+bool TMainForm::TrashPaths(const std::vector<std::string>& paths) {
+    if (paths.empty()) return false;
+    if (!AskYesNo(QStringLiteral("ファイルをゴミ箱に移してもよろしいですか？"))) return false;
     std::vector<std::string> mounts;
     for (const TVolume& v : CurrentVolumes())
         mounts.push_back(v.MountPoint);
     ShellListView->StopWatching();
     QStringList failed;
+    int moved = 0;
     for (const std::string& path : paths) {
         const TTrashResult r = MoveToTrash(path, ShellEnvironment(), mounts);
         // A file that cannot go to the trash stays where it is; nothing is deleted for good.
-        if (!r.Ok)
+        if (r.Ok)
+            ++moved;
+        else
             failed << QString::fromStdString(ExtractFileName(path) + ": " + std::strerror(r.Error));
     }
     ShellListView->RefreshList();
     ShellTreeView->RefreshTree();
     if (!failed.isEmpty())
         ShowMessage(QStringLiteral("ゴミ箱に移せませんでした:\n") + failed.join(QLatin1Char('\n')));
+    return moved > 0;
+}
+
+bool TMainForm::RunShellCommand(int code, const TShellIDList& ids) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < ids.Count(); ++i)
+        if (std::string p = ids.Path(i); !p.empty()) paths.push_back(std::move(p));
+    if (paths.empty()) return false;
+    switch (code) {
+    case ShellCodeOpen:
+        for (const std::string& p : paths) {
+            struct stat st;
+            if (::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+                NavigateTo(p);
+            else
+                QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(p)));
+        }
+        return true;
+    case ShellCodeCut:
+    case ShellCodeCopy:
+        QGuiApplication::clipboard()->setMimeData(
+            MakeFileClipboard(paths, code == ShellCodeCut).release());
+        return true;
+    case ShellCodePaste: {
+        const QMimeData* clip = QGuiApplication::clipboard()->mimeData();
+        const auto files = clip ? ReadFileClipboard(*clip) : std::nullopt;
+        if (!files) return false;
+        const TTransferResult r =
+            ShellListView->TransferInto(files->Paths, paths.front(), files->Cut);
+        if (files->Cut && r.Failed == 0 && !r.Cancelled) QGuiApplication::clipboard()->clear();
+        return r.Done > 0;
+    }
+    case ShellCodeCreateLink: {
+        bool any = false;
+        for (const std::string& p : paths) {
+            // A symbolic link beside the item, under a name nobody uses yet.
+            const std::string base = p + " へのリンク";
+            for (int n = 1; n < 1000; ++n) {
+                const std::string link = n == 1 ? base : base + " (" + std::to_string(n) + ")";
+                if (::symlink(p.c_str(), link.c_str()) == 0) {
+                    any = true;
+                    break;
+                }
+                if (errno != EEXIST) break;
+            }
+        }
+        return any;
+    }
+    case ShellCodeDelete:
+        return TrashPaths(paths);
+    case ShellCodeProperties:
+        TPropertiesDialog::ShowFor(this, paths);
+        return true;
+    default:
+        return false;
+    }
 }
 
 void TMainForm::Folder1Click() {
@@ -222,6 +306,26 @@ void TMainForm::InvertSelectionClick() {
     for (int row = 0; row < list.Count(); ++row)
         ShellListView->SetRowSelected(row, !ShellListView->RowSelected(row));
     list.EndUpdate();
+}
+
+void TMainForm::ShellListViewPopup(int code) {
+    switch (code) {
+    case ShellCodeCreateLink:
+        if (!ShellListView->FolderPath().empty()) ShellListView->RefreshList();
+        break;
+    case ShellCodeDelete:
+        ShellTreeView->RefreshTree();
+        break;
+    case PopupRename: {
+        int first = -1;
+        for (const QModelIndex& index : ShellListView->SelectionModel()->selectedRows())
+            if (first < 0 || index.row() < first) first = index.row();
+        ShellListView->EditRow(first);
+        break;
+    }
+    default:
+        break;
+    }
 }
 
 void TMainForm::ViewPopupPopup() {

@@ -90,7 +90,33 @@ public:
     }
 
     Qt::ItemFlags flags(const QModelIndex& index) const override {
-        return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+        if (!index.isValid()) return Qt::NoItemFlags;
+        Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+        // Names can be edited in place where the item may be renamed.
+        if (index.column() == ColName)
+            if (TShellFileItem* item = FView->FileList().Item(index.row());
+                item && item->HasAttribute(3))
+                f |= Qt::ItemIsEditable;
+        return f;
+    }
+
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override {
+        if (role != Qt::EditRole || index.column() != ColName) return false;
+        TShellFileItem* item = FView->FileList().Item(index.row());
+        if (!item) return false;
+        const QString name = value.toString();
+        if (name == item->DisplayName()) return false;
+        int error = 0;
+        FView->StopWatching();
+        const bool ok = FView->FileList().RenameItem(item, name, &error);
+        FView->StartWatching();
+        if (!ok) {
+            // Refused (an existing name, a name that cannot be one): nothing changed.
+            if (FView->OnRenameFailed) FView->OnRenameFailed(name, error);
+            return false;
+        }
+        emit dataChanged(this->index(index.row(), 0), this->index(index.row(), 4));
+        return true;
     }
 
 private:
@@ -214,7 +240,7 @@ TShellListView::TShellListView(QWidget* parent, bool watch) : QWidget(parent) {
         view->setItemDelegate(new TShellItemDelegate(this));
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);
         view->setSelectionBehavior(QAbstractItemView::SelectRows);
-        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        view->setEditTriggers(QAbstractItemView::EditKeyPressed);
         view->viewport()->setAcceptDrops(true); // drags start and drops land in eventFilter
         view->viewport()->installEventFilter(this);
         connect(view, &QAbstractItemView::activated, this,
@@ -588,6 +614,13 @@ void TShellListView::SaveSettings(TIniFile& ini, std::string_view section) const
 }
 
 // ---- drag source ----
+
+void TShellListView::EditRow(int row) {
+    const QModelIndex index = FModel->index(row, ColName);
+    if (!index.isValid()) return;
+    ActiveView()->setCurrentIndex(index);
+    ActiveView()->edit(index);
+}
 
 bool TShellListView::ClipboardHasFiles(const QMimeData* data) {
     // What every file manager puts there (uri-list, GNOME/MATE lists, the newer text form).

@@ -89,6 +89,8 @@ public:
     void SortBy(int key, bool ascending);
     // Opens a row as a double click or Enter does.
     void OpenRow(int row);
+    // Starts editing a row's name in place (F2 does the same).
+    void EditRow(int row);
 
     // Column order and widths, view style and sort state in a settings section.
     TListLayout Layout() const;
@@ -130,6 +132,8 @@ public:
     std::function<void(bool& canDrag)> OnShBeginDrag;
     std::function<void(bool& defaultAction)> OnShDragDrop;
     std::function<void(bool contented)> OnShClipboard;
+    // A rename in place was refused (errno value); the name stays.
+    std::function<void(const QString& name, int error)> OnRenameFailed;
     // The question put when a dropped name exists (default: a Yes/No/Cancel message box) and
     // the report of failed transfers (default: a warning box). Tests replace both.
     TAskReplace AskReplace;

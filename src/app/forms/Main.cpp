@@ -2,6 +2,7 @@
 
 #include "app/CloseSignals.h"
 #include "app/HelpBook.h"
+#include "app/VersionInfo.h"
 #include "app/LongPath.h"
 #include "app/MediaSupport.h"
 #include "app/PictureSetup.h"
@@ -25,6 +26,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFrame>
 #include <QGuiApplication>
@@ -36,6 +38,7 @@
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
+#include <QUrl>
 
 namespace pictor {
 
@@ -178,7 +181,11 @@ void TMainForm::CreateMenus() {
     About1 = makeAction("バージョン情報(&A)...", "About1", true);
     connect(About1, &QAction::triggered, this,
             [this] { TApplication::Guard([this] { About1Click(); }); });
-    Helphpme = makeAction("ホームページへ", "Helphpme");
+    Helphpme = makeAction("ホームページへ", "Helphpme", true);
+    connect(Helphpme, &QAction::triggered, this, [] {
+        // The desktop's web browser.
+        QDesktopServices::openUrl(QUrl(QString::fromUtf8(HomePageUrl)));
+    });
     help->addActions({Help2, About1, Helphpme});
 }
 

@@ -3,6 +3,7 @@
 #include "shell/ShellTestSupport.h"
 #include "shell/forms/ShellActns.h"
 #include "shell/forms/ShellListView.h"
+#include "shell/forms/ShellTree.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -182,4 +183,31 @@ TEST_F(MainCommandsTest, ShellMenuOfRowsAndRenameInPlace) {
     EXPECT_EQ(ReadFile(Dir / "b.jpg"), "B");
     EXPECT_TRUE(model->setData(model->index(row, 0), QStringLiteral("z.jpg"), Qt::EditRole));
     EXPECT_EQ(ReadFile(Dir / "z.jpg"), "A");
+}
+
+TEST_F(MainCommandsTest, TreeMenuResultsAndDeleteKey) {
+    Form->NavigateTo(Other.string());
+    TShellTreeNode* node = Form->ShellTreeView->SelectedNode();
+    ASSERT_TRUE(node);
+    Form->ShellTreeViewPopup(node, ShellCodeCut);
+    EXPECT_TRUE(node->font(0).italic()) << "a cut folder is marked";
+    Form->ShellTreeViewPopup(node, PopupRename);
+    EXPECT_NE(Form->ShellTreeView->viewport()->findChild<QLineEdit*>(), nullptr)
+        << "the caption is edited";
+    Form->ShellTreeView->closePersistentEditor(node, 0);
+
+    // Delete on the tree: the folder goes to the trash after the question, not for good.
+    WriteFile(Other / "inside.txt", "kept");
+    QAction* deleteKey = nullptr;
+    for (QAction* a : Form->ShellTreeView->actions())
+        if (a->shortcut() == QKeySequence(QKeySequence::Delete)) deleteKey = a;
+    ASSERT_TRUE(deleteKey);
+    Yes = false;
+    deleteKey->trigger();
+    EXPECT_TRUE(fs::exists(Other / "inside.txt"));
+    Yes = true;
+    Form->NavigateTo(Other.string());
+    deleteKey->trigger();
+    EXPECT_FALSE(fs::exists(Other));
+    EXPECT_EQ(ReadFile(Box.DataHome / "Trash/files/other/inside.txt"), "kept");
 }

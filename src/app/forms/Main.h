@@ -174,6 +174,8 @@ public:
     void ViewPopupPopup();
     // What the list does after its shell context menu (refresh, edit a name ...).
     void ShellListViewPopup(int code);
+    // What the tree does after its shell context menu (edit a caption, mark a cut node ...).
+    void ShellTreeViewPopup(class TShellTreeNode* node, int code);
     // Cut, copy, delete follow the selection; paste follows the clipboard.
     void UpdateFileCommands();
     std::string SelectedPath() const;

@@ -112,6 +112,34 @@ void TMainForm::CreateFileCommands() {
         const QMimeData* clip = QGuiApplication::clipboard()->mimeData();
         return clip && ClipboardHasFiles(*clip);
     };
+    // The tree: the shell's menu on a node; Delete moves the selected folder to the trash.
+    ShellTreeView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ShellTreeView, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        TApplication::Guard([&] {
+            auto* node = static_cast<TShellTreeNode*>(ShellTreeView->itemAt(pos));
+            if (!node || node == ShellTreeView->RootNode()) return;
+            ShellTreeView->setCurrentItem(node);
+            TShellIDList ids;
+            const TItemIDList absolute = node->Absolute();
+            ids.SetParent(absolute.Parent());
+            ids.Add(absolute.LastID());
+            ShellTreeViewPopup(
+                node, ShellPopupMenu->Popup(ids, ShellTreeView->viewport()->mapToGlobal(pos)));
+        });
+    });
+    auto* treeDelete = new QAction(ShellTreeView);
+    treeDelete->setShortcut(QKeySequence::Delete);
+    treeDelete->setShortcutContext(Qt::WidgetShortcut);
+    ShellTreeView->addAction(treeDelete);
+    connect(treeDelete, &QAction::triggered, this, [this] {
+        TApplication::Guard([this] {
+            TShellTreeNode* node = ShellTreeView->SelectedNode();
+            if (!node || node == ShellTreeView->RootNode()) return;
+            const std::string path = GetPathFromIDList(node->Absolute());
+            if (!path.empty() && TrashPaths({path})) ShellTreeView->RefreshTree();
+        });
+    });
+
     ShellListView->OnRenameFailed = [this](const QString& name, int) {
         ShowMessage(QString::fromStdString(ExistsMessage(name.toStdString())));
     };
@@ -325,6 +353,20 @@ void TMainForm::ShellListViewPopup(int code) {
     }
     default:
         break;
+    }
+}
+
+void TMainForm::ShellTreeViewPopup(TShellTreeNode* node, int code) {
+    if (code == PopupRename) {
+        ShellTreeView->editItem(node, 0);
+    } else if (code == ShellCodeCut) {
+        // Marked until the next refresh, as a cut item is.
+        QFont font = node->font(0);
+        font.setItalic(true);
+        node->setFont(0, font);
+        node->setForeground(0, ShellTreeView->palette().brush(QPalette::Disabled, QPalette::Text));
+    } else if (code != 0) {
+        ShellTreeView->RefreshTree();
     }
 }
 

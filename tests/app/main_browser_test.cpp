@@ -1,5 +1,6 @@
 // The main window as a browser: caption, status texts, colours and switches over a sandboxed
 // home, offscreen.
+#include "app/MainFormSandbox.h"
 #include "app/forms/Main.h"
 #include "core/IniFile.h"
 #include "shell/ShellTestSupport.h"
@@ -34,12 +35,8 @@ struct MainBrowserTest : testing::Test {
         ::mkfifo((Photos / ".pipe").c_str(), 0600);
     }
     TMainFormOptions Options(std::vector<std::string> args = {}) const {
-        TMainFormOptions o;
-        o.SettingsPath = (Box.Root.path / "pictor.ini").string();
-        o.MediaProbe = [] { return TMediaSupport{true, true}; };
+        TMainFormOptions o = SandboxFormOptions(Box, std::move(args));
         o.OsVersion = TOsVersion{6, 1, 0};
-        o.AppDir = o.SystemDir = o.WindowsDir = (Box.Root.path / "none").string();
-        o.Arguments = std::move(args);
         return o;
     }
     void Open(std::vector<std::string> args) {

@@ -1,4 +1,5 @@
 // The main window's file commands offscreen: nothing they do may lose a file.
+#include "app/MainFormSandbox.h"
 #include "app/forms/Main.h"
 #include "shell/ShellTestSupport.h"
 #include "shell/forms/ShellActns.h"
@@ -36,12 +37,7 @@ struct MainCommandsTest : testing::Test {
         fs::create_directories(Other);
         WriteFile(Dir / "a.jpg", "A");
         WriteFile(Dir / "b.jpg", "B");
-        TMainFormOptions o;
-        o.SettingsPath = (Box.Root.path / "pictor.ini").string();
-        o.MediaProbe = [] { return TMediaSupport{true, true}; };
-        o.AppDir = o.SystemDir = o.WindowsDir = (Box.Root.path / "none").string();
-        o.Arguments = {Dir.string()};
-        Form = std::make_unique<TMainForm>(o);
+        Form = std::make_unique<TMainForm>(SandboxFormOptions(Box, {Dir.string()}));
         Form->show();
         QApplication::processEvents();
         Form->AskYesNo = [this](const QString&) { return Yes; };

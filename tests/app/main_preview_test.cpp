@@ -1,4 +1,5 @@
 // The preview panel offscreen: what selecting a file shows, by kind and switch.
+#include "app/MainFormSandbox.h"
 #include "app/forms/Main.h"
 #include "app/forms/kind.h"
 #include "core/BmpCodec.h"
@@ -42,12 +43,7 @@ struct MainPreviewTest : testing::Test {
         SaveJpegFile(Plain(16, 16), (Dir / "own.jpeg").string(), 80);
         fs::copy_file(fs::path(PICTOR_TESTDATA) / "ico/pillow/python.ico", Dir / "icon.ico");
         WriteFile(Dir / "notes.log", "ログ\n");
-        TMainFormOptions o;
-        o.SettingsPath = (Box.Root.path / "pictor.ini").string();
-        o.MediaProbe = [] { return TMediaSupport{true, true}; };
-        o.AppDir = o.SystemDir = o.WindowsDir = (Box.Root.path / "none").string();
-        o.Arguments = {Dir.string()};
-        Form = std::make_unique<TMainForm>(o);
+        Form = std::make_unique<TMainForm>(SandboxFormOptions(Box, {Dir.string()}));
         Form->show();
         QApplication::processEvents();
     }

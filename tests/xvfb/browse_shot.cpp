@@ -1,5 +1,6 @@
 // Real-window check under Xvfb: the main window browses a prepared folder in the details view
 // with a selection, and a screenshot is saved for review (argv[1]: the PNG to write).
+#include "app/MainFormSandbox.h"
 #include "app/forms/Application.h"
 #include "app/forms/Main.h"
 #include "shell/ShellTestSupport.h"
@@ -32,12 +33,7 @@ int main(int argc, char** argv) {
     pictor_test::WriteFile(photos / "memo.txt", "memo");
     ::mkfifo((photos / "pipe").c_str(), 0600);
 
-    TMainFormOptions options;
-    options.SettingsPath = (box.Root.path / "pictor.ini").string();
-    options.MediaProbe = [] { return TMediaSupport{true, true}; };
-    options.AppDir = options.SystemDir = options.WindowsDir = (box.Root.path / "none").string();
-    options.Arguments = {photos.string()};
-    TMainForm form(options);
+    TMainForm form(pictor_test::SandboxFormOptions(box, {photos.string()}));
     form.show();
     int failures = 0;
     auto check = [&](bool ok, const char* what) {

@@ -1,5 +1,6 @@
 // Real-window check under Xvfb: each kind of file previews in the panel; one screenshot per
 // kind is saved for review (argv[1]: the folder for the PNGs).
+#include "app/MainFormSandbox.h"
 #include "app/forms/Application.h"
 #include "app/forms/Main.h"
 #include "app/forms/kind.h"
@@ -92,12 +93,8 @@ int main(int argc, char** argv) {
         }
     }
 
-    TMainFormOptions options;
-    options.SettingsPath = (box.Root.path / "pictor.ini").string();
-    options.MediaProbe = [] { return TMediaSupport{true, true}; };
+    TMainFormOptions options = pictor_test::SandboxFormOptions(box, {dir.string()});
     options.AppDir = PICTOR_BIN_DIR; // the bundled plug-ins (PNG, TIFF, WebP)
-    options.SystemDir = options.WindowsDir = (box.Root.path / "none").string();
-    options.Arguments = {dir.string()};
     TMainForm form(options);
     form.show();
     int failures = 0;

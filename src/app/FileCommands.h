@@ -17,4 +17,13 @@ std::string RenameProposal(const std::string& path);
 // "すでに" + name + "は、存在しています。"
 std::string ExistsMessage(const std::string& name);
 
+// A symbolic link to path beside it, "<name> へのリンク" or, when taken, "… (2)" and on; never
+// replaces anything. True when a link was made.
+bool CreateLinkBeside(const std::string& path);
+
+// What asking for a new folder gave.
+enum class TNewFolderResult { Created, AlreadyThere, Failed };
+// Makes the folder `name` in folder; an existing folder of that name is left as it is.
+TNewFolderResult CreateNewFolder(const std::string& folder, const std::string& name);
+
 } // namespace pictor

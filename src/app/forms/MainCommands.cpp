@@ -266,18 +266,8 @@ bool TMainForm::RunShellCommand(int code, const TShellIDList& ids) {
     }
     case ShellCodeCreateLink: {
         bool any = false;
-        for (const std::string& p : paths) {
-            // A symbolic link beside the item, under a name nobody uses yet.
-            const std::string base = p + " へのリンク";
-            for (int n = 1; n < 1000; ++n) {
-                const std::string link = n == 1 ? base : base + " (" + std::to_string(n) + ")";
-                if (::symlink(p.c_str(), link.c_str()) == 0) {
-                    any = true;
-                    break;
-                }
-                if (errno != EEXIST) break;
-            }
-        }
+        for (const std::string& p : paths)
+            any = CreateLinkBeside(p) || any;
         return any;
     }
     case ShellCodeDelete:
@@ -297,13 +287,14 @@ void TMainForm::Folder1Click() {
                               QStringLiteral("新規フォルダーの名前"), QStringLiteral("NewFolder"));
     if (!name) return;
     const std::string entered = name->toStdString();
-    const std::string path = folder + "/" + entered;
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
-    if (entered.empty() || entered.find('/') != std::string::npos ||
-        ::mkdir(path.c_str(), 0777) != 0) {
+    switch (CreateNewFolder(folder, entered)) {
+    case TNewFolderResult::AlreadyThere:
+        return;
+    case TNewFolderResult::Failed:
         ShowMessage(QString::fromStdString(ExistsMessage(entered)));
         return;
+    case TNewFolderResult::Created:
+        break;
     }
     ShellListView->RefreshList();
     ShellTreeView->RefreshTree();

@@ -2,6 +2,7 @@
 
 #include "core/SafeRename.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -93,13 +94,55 @@ void SyncPath(const std::string& path) {
     ::close(fd);
 }
 
-// Copies the bytes of one open file to another.
-bool CopyBytes(int in, int out) {
+// Counts the bytes a request has to copy and reports them as they go.
+struct TProgressState {
+    const TTransferProgressFn* Report = nullptr;
+    TTransferProgress Now;
+    uint64_t LastReported = 0;
+
+    // False when the user cancelled.
+    bool Add(uint64_t bytes, bool force = false) {
+        Now.DoneBytes += bytes;
+        Now.TotalBytes = std::max(Now.TotalBytes, Now.DoneBytes);
+        if (!Report || !*Report) return true;
+        if (!force && Now.DoneBytes - LastReported < ReportEvery) return true;
+        LastReported = Now.DoneBytes;
+        return (*Report)(Now);
+    }
+    static constexpr uint64_t ReportEvery = 4u << 20;
+};
+
+// Bytes of the regular files in a tree (links and special files count nothing).
+uint64_t TreeBytes(const std::string& path, int depth) {
+    struct stat st;
+    if (depth > MaxDepth || ::lstat(path.c_str(), &st) != 0) return 0;
+    if (S_ISREG(st.st_mode)) return static_cast<uint64_t>(st.st_size);
+    if (!S_ISDIR(st.st_mode)) return 0;
+    uint64_t total = 0;
+    if (DIR* dir = ::opendir(path.c_str())) {
+        while (dirent* e = ::readdir(dir)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") total += TreeBytes(Join(path, name), depth + 1);
+        }
+        ::closedir(dir);
+    }
+    return total;
+}
+
+// Copies the bytes of one open file to another; a cancel fails with ECANCELED.
+bool CopyBytes(int in, int out, TProgressState* progress) {
     bool plain = false;
+    // With progress shown the kernel copies in slices, so the bar moves and cancel is heard.
+    const size_t slice = progress && progress->Report && *progress->Report ? 8u << 20 : 1u << 30;
+    auto advance = [&](ssize_t n) {
+        if (!progress || progress->Add(static_cast<uint64_t>(n))) return true;
+        errno = ECANCELED;
+        return false;
+    };
     for (;;) {
         ssize_t n;
         if (!plain) {
-            n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+            n = ::copy_file_range(in, nullptr, out, nullptr, slice, 0);
             if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
                           errno == EOPNOTSUPP || errno == EBADF)) {
                 plain = true;
@@ -108,6 +151,7 @@ bool CopyBytes(int in, int out) {
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) return false;
             if (n == 0) return true;
+            if (!advance(n)) return false;
             continue;
         }
         char buffer[1 << 16];
@@ -121,6 +165,7 @@ bool CopyBytes(int in, int out) {
             if (w <= 0) return false;
             done += w;
         }
+        if (!advance(n)) return false;
     }
 }
 
@@ -128,6 +173,7 @@ struct TCopier {
     dev_t StayOn = 0; // for moves: a mount point inside the source is refused
     bool KeepDevice = false;
     bool CreatedTop = false; // the top-level destination was made by us
+    TProgressState* Progress = nullptr;
     std::string Error;
     int Errno = 0;
 
@@ -207,7 +253,7 @@ struct TCopier {
             return Fail(dst, err);
         }
         if (depth == 0) CreatedTop = true;
-        bool ok = CopyBytes(in, out);
+        bool ok = CopyBytes(in, out, Progress);
         int err = ok ? 0 : errno;
         if (ok && ::fchmod(out, st.st_mode & 07777) != 0) ok = false, err = errno;
         if (ok) ::futimens(out, times);
@@ -257,8 +303,11 @@ std::string FreeCopyName(const std::string& dir, const std::string& name) {
     }
 }
 
-TTransferResult TransferFiles(const TTransferRequest& request, const TAskReplace& askReplace) {
+TTransferResult TransferFiles(const TTransferRequest& request, const TAskReplace& askReplace,
+                              const TTransferProgressFn& progressFn) {
     TTransferResult result;
+    TProgressState progress;
+    progress.Report = &progressFn;
     const std::string targetDir = StripSlashes(request.TargetDir);
     struct stat tst;
     int err = 0;
@@ -275,8 +324,25 @@ TTransferResult TransferFiles(const TTransferRequest& request, const TAskReplace
         }
         return result;
     }
+    if (progressFn) {
+        // Only what cannot be renamed has bytes to copy; the walk is skipped without a display.
+        for (const std::string& raw : request.Sources) {
+            struct stat st;
+            const std::string src = StripSlashes(raw);
+            if (::lstat(src.c_str(), &st) != 0) continue;
+            if (!request.Move || st.st_dev != tst.st_dev)
+                progress.Now.TotalBytes += TreeBytes(src, 0);
+        }
+    }
 
     for (const std::string& raw : request.Sources) {
+        if (progressFn) {
+            progress.Now.Current = raw;
+            if (!progress.Add(0, true)) {
+                result.Cancelled = true;
+                break;
+            }
+        }
         const std::string src = StripSlashes(raw);
         auto fail = [&](const std::string& text) {
             ++result.Failed;
@@ -362,6 +428,7 @@ TTransferResult TransferFiles(const TTransferRequest& request, const TAskReplace
         TCopier copier;
         copier.KeepDevice = request.Move;
         copier.StayOn = sst.st_dev;
+        copier.Progress = &progress;
         std::string scratch;
         bool copied = false;
         for (int attempt = 0; attempt < 8 && !copied; ++attempt) {
@@ -372,6 +439,10 @@ TTransferResult TransferFiles(const TTransferRequest& request, const TAskReplace
             // Only what this copy made is removed; a name taken by someone else just moves on.
             if (copier.CreatedTop) RemoveTree(scratch);
             if (copier.CreatedTop || copier.Errno != EEXIST) break;
+        }
+        if (!copied && copier.Errno == ECANCELED) {
+            result.Cancelled = true;
+            break;
         }
         if (!copied) {
             fail(copier.Error);

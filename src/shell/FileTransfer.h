@@ -21,6 +21,7 @@
 //   item that contains the source is never replaced by it: both are errors and change nothing.
 // - Sockets and device files cannot be copied (an error; the source stays).
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -44,8 +45,20 @@ struct TTransferResult {
 using TAskReplace =
     std::function<TConflictAnswer(const std::string& source, const std::string& target)>;
 
+// Where a running request stands: bytes copied of the bytes it has to copy (renames within
+// one file system copy nothing and count nothing) and the source being worked on.
+struct TTransferProgress {
+    uint64_t DoneBytes = 0, TotalBytes = 0;
+    std::string Current;
+};
+// Called when a source starts and every few MiB while it is copied. Returning false cancels
+// the request: the copy in progress is removed, its source stays, and the result says
+// Cancelled.
+using TTransferProgressFn = std::function<bool(const TTransferProgress&)>;
+
 // Runs a request. Without askReplace every conflict is skipped. Never raises.
-TTransferResult TransferFiles(const TTransferRequest& request, const TAskReplace& askReplace);
+TTransferResult TransferFiles(const TTransferRequest& request, const TAskReplace& askReplace,
+                              const TTransferProgressFn& progress = {});
 
 // What a drop of these sources on a folder would do.
 enum class TDropEffect { None, Copy, Move };

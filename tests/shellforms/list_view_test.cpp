@@ -9,8 +9,11 @@
 #include <QListView>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QProgressDialog>
 #include <QTest>
 #include <QTreeView>
+
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -336,4 +339,41 @@ TEST_F(ListViewTest, SettingsRoundTripThroughTheView) {
     EXPECT_EQ(other.Layout().Order, View->Layout().Order);
     EXPECT_EQ(other.ColumnWidths()[1], 77);
     EXPECT_EQ(other.ViewStyle(), vsList);
+}
+
+// A long copy shows a progress window; its cancel button stops the copy and leaves no half
+// file behind, the source untouched.
+TEST_F(ListViewTest, LongTransferShowsProgressAndCancels) {
+    Open(Dir);
+    Show();
+    const std::string big(12u << 20, 'b');
+    WriteFile(Box.Home / "big.bin", big);
+    auto names = [&] {
+        std::set<std::string> all;
+        for (const auto& e : fs::directory_iterator(Dir)) all.insert(e.path().filename());
+        return all;
+    };
+    const auto before = names();
+    View->ProgressDelayMs = 0;
+    int updates = 0;
+    bool shown = false;
+    QString label;
+    View->OnTransferProgress = [&](QProgressDialog& dialog) {
+        ++updates;
+        shown = shown || dialog.isVisible();
+        label = dialog.labelText();
+        if (dialog.value() > 0) dialog.cancel(); // the first figure inside the file
+    };
+    const auto result = View->TransferInto({(Box.Home / "big.bin").string()}, Dir.string(), false);
+    EXPECT_TRUE(result.Cancelled);
+    EXPECT_GE(updates, 2);
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(label.startsWith("ファイルをコピーしています...")) << label.toStdString();
+    EXPECT_EQ(names(), before); // not even a hidden scratch copy
+    EXPECT_EQ(ReadFile(Box.Home / "big.bin"), big);
+
+    // Without a cancel the same copy completes.
+    View->OnTransferProgress = nullptr;
+    EXPECT_EQ(View->TransferInto({(Box.Home / "big.bin").string()}, Dir.string(), false).Done, 1);
+    EXPECT_EQ(ReadFile(Dir / "big.bin"), big);
 }

@@ -23,6 +23,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QProgressDialog>
 #include <QScrollBar>
 #include <QStackedLayout>
 #include <QStyledItemDelegate>
@@ -771,7 +772,29 @@ TTransferResult TShellListView::TransferInto(const std::vector<std::string>& sou
                                              const std::string& targetDir, bool move) {
     FList->StopWatching();
     BeginWait();
-    const TTransferResult result = TransferFiles({sources, targetDir, move}, AskReplace);
+    // The window appears only once the transfer has run ProgressDelayMs; being window-modal,
+    // its updates keep the program painting without letting the list change underneath.
+    QProgressDialog progress(move ? "ファイルを移動しています..." : "ファイルをコピーしています...",
+                             "キャンセル", 0, 1000, window());
+    progress.setWindowTitle(move ? "移動" : "コピー");
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(ProgressDelayMs);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    progress.setValue(0);
+    const auto report = [&](const TTransferProgress& now) {
+        const int permille =
+            now.TotalBytes == 0 ? 0 : static_cast<int>(now.DoneBytes * 1000 / now.TotalBytes);
+        progress.setLabelText(QString("%1\n%2")
+                                  .arg(move ? "ファイルを移動しています..."
+                                            : "ファイルをコピーしています...",
+                                       QString::fromStdString(now.Current)));
+        progress.setValue(std::min(permille, 999));
+        if (OnTransferProgress) OnTransferProgress(progress);
+        return !progress.wasCanceled();
+    };
+    const TTransferResult result = TransferFiles({sources, targetDir, move}, AskReplace, report);
+    progress.close();
     EndWait();
     FList->StartWatching();
     if (result.Done > 0) {

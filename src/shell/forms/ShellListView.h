@@ -32,6 +32,7 @@ class QDropEvent;
 class QItemSelection;
 class QItemSelectionModel;
 class QListView;
+class QProgressDialog;
 class QMimeData;
 class QStackedLayout;
 class QTreeView;
@@ -138,6 +139,10 @@ public:
     // the report of failed transfers (default: a warning box). Tests replace both.
     TAskReplace AskReplace;
     std::function<void(const TTransferResult&)> ReportTransfer;
+    // A transfer that runs longer than this shows a progress window with a cancel button.
+    int ProgressDelayMs = 500;
+    // Called after each update of that window (tests look at it and press its button).
+    std::function<void(QProgressDialog&)> OnTransferProgress;
 
     // IShellListOwner.
     bool CanShowFolders() const override { return !FDestroying; }

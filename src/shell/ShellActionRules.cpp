@@ -188,4 +188,71 @@ int PopupResult(const TPopupChoice& choice, bool invokeSucceeded) {
     return choice.Code;
 }
 
+// ---- The window's system menu ----
+
+namespace {
+
+struct TSysCommandText {
+    int Id;
+    TSysCommand Bit;
+    TSysMenuPos Pos;
+    std::string_view Caption, Hint;
+};
+
+// In the order of the standard menu.
+constexpr TSysCommandText SysCommandTexts[] = {
+    {SysRestore, scRestore, TSysMenuPos::mpRestore, "元のサイズに戻す(&R)",
+     "このウインドウを通常の大きさに戻します。"},
+    {SysMove, scMove, TSysMenuPos::mpMove, "移動(&M)",
+     "このウインドウを画面の別の位置に移動します。"},
+    {SysSize, scSize, TSysMenuPos::mpSize, "サイズ変更(&S)",
+     "このウインドウのサイズを変更します。"},
+    {SysMinimize, scMinimize, TSysMenuPos::mpMinimize, "最小化(&N)",
+     "このウインドウを最小化します。"},
+    {SysMaximize, scMaximize, TSysMenuPos::mpMaximize, "最大化(&X)",
+     "このウインドウを最大化します。"},
+    {SysClose, scClose, TSysMenuPos::mpClose, "閉じる(&C)", "このウインドウを閉じます。"},
+};
+
+const TSysCommandText* FindSysCommand(int id) {
+    for (const auto& c : SysCommandTexts)
+        if (c.Id == id) return &c;
+    return nullptr;
+}
+
+} // namespace
+
+std::vector<TSysMenuEntry> StandardSystemMenu(TSysCommands enabled) {
+    std::vector<TSysMenuEntry> menu;
+    for (const auto& c : SysCommandTexts) {
+        if (c.Id == SysClose) {
+            menu.push_back({0, true});
+            menu.push_back({SysClose, (enabled & scClose) != 0});
+        } else if (enabled & c.Bit) {
+            menu.push_back({c.Id, true});
+        }
+    }
+    return menu;
+}
+
+int SystemMenuInsertIndex(const std::vector<TSysMenuEntry>& menu, TSysMenuPos pos) {
+    if (pos == TSysMenuPos::mpTop) return 0;
+    for (const auto& c : SysCommandTexts) {
+        if (c.Pos != pos) continue;
+        for (size_t i = 0; i < menu.size(); ++i)
+            if (menu[i].Id == c.Id) return static_cast<int>(i);
+    }
+    return static_cast<int>(menu.size());
+}
+
+std::string_view SystemCommandCaption(int id) {
+    const auto* c = FindSysCommand(id);
+    return c ? c->Caption : std::string_view();
+}
+
+std::string_view SystemCommandHint(int id) {
+    const auto* c = FindSysCommand(id);
+    return c ? c->Hint : std::string_view();
+}
+
 } // namespace pictor

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace pictor {
 
@@ -121,5 +122,35 @@ struct TPopupChoice {
 TPopupChoice InterpretPopupChoice(int chosenId, int lastOwnId);
 // The popup's result for a shell code: the code itself, unless an invocation failed (0).
 int PopupResult(const TPopupChoice& choice, bool invokeSucceeded);
+
+// ---- The window's system menu ----
+
+// Standard commands a system-menu component may leave enabled (bits of TSysCommands).
+enum TSysCommand : unsigned { scSize = 1, scMove = 2, scMinimize = 4, scMaximize = 8,
+                              scClose = 16, scRestore = 32 };
+using TSysCommands = unsigned;
+inline constexpr TSysCommands AllSysCommands = 63;
+// Where the component's own items go.
+enum class TSysMenuPos { mpTop, mpLast, mpSize, mpMove, mpMinimize, mpMaximize, mpClose, mpRestore };
+// Identifiers of the standard commands.
+enum : int { SysSize = 0xF000, SysMove = 0xF010, SysMinimize = 0xF020, SysMaximize = 0xF030,
+             SysClose = 0xF060, SysRestore = 0xF120 };
+
+struct TSysMenuEntry {
+    int Id = 0; // 0: a separator
+    bool Enabled = true;
+    bool operator==(const TSysMenuEntry&) const = default;
+};
+
+// The standard system menu (restore, move, size, minimise, maximise, a line, close) with the
+// enabled commands applied: close greyed when scClose is missing, each other command whose bit
+// is missing deleted.
+std::vector<TSysMenuEntry> StandardSystemMenu(TSysCommands enabled);
+// Index in that menu at which the own items are inserted: 0 for mpTop, the end for mpLast,
+// else the position of the named command (the end when it was deleted).
+int SystemMenuInsertIndex(const std::vector<TSysMenuEntry>& menu, TSysMenuPos pos);
+// Caption and hint of a standard command ("" for other identifiers).
+std::string_view SystemCommandCaption(int id);
+std::string_view SystemCommandHint(int id);
 
 } // namespace pictor

@@ -122,3 +122,37 @@ TEST(ShellActionRules, PopupChoices) {
         EXPECT_EQ(PopupResult(choice, false), onFailure) << chosen;
     }
 }
+
+// The standard system menu after EnableCommands, and where the own items go.
+TEST(SystemMenuRules, EnableCommandsAndInsertPositions) {
+    using E = TSysMenuEntry;
+    const std::vector<E> all = {{SysRestore, true}, {SysMove, true},     {SysSize, true},
+                                {SysMinimize, true}, {SysMaximize, true}, {0, true},
+                                {SysClose, true}};
+    EXPECT_EQ(StandardSystemMenu(AllSysCommands), all);
+    // Close is greyed, never deleted; the others go.
+    const std::vector<E> bare = {{0, true}, {SysClose, false}};
+    EXPECT_EQ(StandardSystemMenu(0), bare);
+    const auto noMax = StandardSystemMenu(AllSysCommands & ~scMaximize & ~scSize);
+    const std::vector<E> expectNoMax = {{SysRestore, true}, {SysMove, true}, {SysMinimize, true},
+                                        {0, true},          {SysClose, true}};
+    EXPECT_EQ(noMax, expectNoMax);
+
+    EXPECT_EQ(SystemMenuInsertIndex(all, TSysMenuPos::mpTop), 0);
+    EXPECT_EQ(SystemMenuInsertIndex(all, TSysMenuPos::mpLast), 7);
+    EXPECT_EQ(SystemMenuInsertIndex(all, TSysMenuPos::mpRestore), 0);
+    EXPECT_EQ(SystemMenuInsertIndex(all, TSysMenuPos::mpSize), 2);
+    EXPECT_EQ(SystemMenuInsertIndex(all, TSysMenuPos::mpMaximize), 4);
+    EXPECT_EQ(SystemMenuInsertIndex(all, TSysMenuPos::mpClose), 6);
+    // Before a deleted command: at the end.
+    EXPECT_EQ(SystemMenuInsertIndex(noMax, TSysMenuPos::mpMaximize), 5);
+    EXPECT_EQ(SystemMenuInsertIndex(noMax, TSysMenuPos::mpClose), 4);
+
+    EXPECT_EQ(SystemCommandHint(SysClose), "このウインドウを閉じます。");
+    EXPECT_EQ(SystemCommandHint(SysSize), "このウインドウのサイズを変更します。");
+    EXPECT_EQ(SystemCommandHint(SysMove), "このウインドウを画面の別の位置に移動します。");
+    EXPECT_EQ(SystemCommandHint(SysMinimize), "このウインドウを最小化します。");
+    EXPECT_EQ(SystemCommandHint(SysMaximize), "このウインドウを最大化します。");
+    EXPECT_EQ(SystemCommandHint(SysRestore), "このウインドウを通常の大きさに戻します。");
+    EXPECT_EQ(SystemCommandHint(0x1234), "");
+}

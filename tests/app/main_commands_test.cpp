@@ -3,6 +3,7 @@
 #include "app/forms/Main.h"
 #include "shell/ShellTestSupport.h"
 #include "shell/forms/ShellActns.h"
+#include "shell/forms/ShellAdditns.h"
 #include "shell/forms/ShellListView.h"
 #include "shell/forms/ShellTree.h"
 
@@ -13,6 +14,7 @@
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -64,9 +66,13 @@ TEST_F(MainCommandsTest, CommandsFollowTheSelection) {
     EXPECT_FALSE(Form->Cut1->isEnabled());
     EXPECT_FALSE(Form->Copy1->isEnabled());
     EXPECT_FALSE(Form->Delete1->isEnabled());
+    for (QAction* a : {Form->DrowOpen, Form->Delete2, Form->rename, Form->Property1})
+        EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
     Select("a.jpg");
     EXPECT_TRUE(Form->Cut1->isEnabled());
     EXPECT_TRUE(Form->Delete1->isEnabled());
+    for (QAction* a : {Form->DrowOpen, Form->Delete2, Form->rename, Form->Property1})
+        EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
     QGuiApplication::clipboard()->setText(QStringLiteral("just text"));
     Form->ViewPopupPopup();
     EXPECT_FALSE(Form->Paste2->isEnabled()) << "text is nothing to paste";
@@ -206,4 +212,33 @@ TEST_F(MainCommandsTest, TreeMenuResultsAndDeleteKey) {
     deleteKey->trigger();
     EXPECT_FALSE(fs::exists(Other));
     EXPECT_EQ(ReadFile(Box.DataHome / "Trash/files/other/inside.txt"), "kept");
+}
+
+// The thumbnail grid's menu: its captions, and "open" handing the selected file to the
+// desktop's default application.
+TEST_F(MainCommandsTest, GridMenuOpensWithTheDefaultApplication) {
+    std::vector<std::string> captions;
+    for (QAction* a : Form->DrowPopupMenu->actions()) captions.push_back(a->text().toStdString());
+    EXPECT_EQ(captions, (std::vector<std::string>{"アプリケーションから開く(&O)", "切り取り(&T)",
+                                                  "コピー(&C)", "削除(&D)", "名前の変更(&M)",
+                                                  "プロパティ(&R)"}));
+    std::vector<QUrl> opened;
+    Form->OpenDocument = [&](const QUrl& url) { opened.push_back(url); };
+    Form->ShellListView->SelectionModel()->clearSelection();
+    Form->DrowOpenClick();
+    EXPECT_TRUE(opened.empty());
+    Select("b.jpg");
+    Form->DrowOpen->trigger();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].toLocalFile().toStdString(), (Dir / "b.jpg").string());
+}
+
+// The window's system menu holds the version item at the top, and there is only one.
+TEST_F(MainCommandsTest, SystemMenuHasTheVersionItemFirst) {
+    ASSERT_NE(Form->ShellSystemMenu, nullptr);
+    EXPECT_EQ(TShellSystemMenu::Of(Form.get()), Form->ShellSystemMenu);
+    QMenu* sys = Form->ShellSystemMenu->SystemMenu();
+    ASSERT_FALSE(sys->actions().isEmpty());
+    EXPECT_EQ(sys->actions().front(), Form->About1);
+    EXPECT_THROW(TShellSystemMenu second(Form.get()), EShellSystemMenu);
 }

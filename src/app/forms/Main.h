@@ -26,6 +26,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
 class QToolBar;
+class QUrl;
 
 namespace pictor {
 
@@ -121,11 +122,18 @@ public:
         AskText;
     // A message to the user (a message box; tests collect them).
     std::function<void(const QString& message)> ShowMessage;
+    // Opens a file with the desktop's default application (tests record it).
+    std::function<void(const QUrl& url)> OpenDocument;
     // The file list's context menu and its items.
     QMenu* ViewPopup = nullptr;
     QAction *N11 = nullptr, *Paste2 = nullptr, *Folder1 = nullptr;
     // The shell's context menu of rows and tree nodes.
     class TShellPopupMenu* ShellPopupMenu = nullptr;
+    // The thumbnail grid's context menu and its own items (cut and copy are Cut1, Copy1).
+    QMenu* DrowPopupMenu = nullptr;
+    QAction *DrowOpen = nullptr, *Delete2 = nullptr, *rename = nullptr, *Property1 = nullptr;
+    // The window's system menu.
+    class TShellSystemMenu* ShellSystemMenu = nullptr;
 
     // Owned state.
     TFkind* Fkind = nullptr; // made when the window is first shown
@@ -169,6 +177,8 @@ public:
     bool TrashPaths(const std::vector<std::string>& paths);
     void Folder1Click();
     void renameClick();
+    // Opens the selected file with the desktop's default application.
+    void DrowOpenClick();
     void SelectAllClick();
     void InvertSelectionClick();
     void ViewPopupPopup();

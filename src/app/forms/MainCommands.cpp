@@ -10,6 +10,7 @@
 #include "shell/ShellCtrls.h"
 #include "shell/Trash.h"
 #include "shell/forms/PropertiesDialog.h"
+#include "shell/forms/ShellAdditns.h"
 #include "shell/forms/ShellActns.h"
 #include "shell/forms/ShellListView.h"
 #include "shell/forms/ShellTree.h"
@@ -42,6 +43,7 @@ void TMainForm::CreateFileCommands() {
         if (!ok) return std::nullopt;
         return answer;
     };
+    OpenDocument = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     ShowMessage = [this](const QString& message) {
         QMessageBox::information(this, QApplication::applicationName(), message);
     };
@@ -144,6 +146,38 @@ void TMainForm::CreateFileCommands() {
         ShowMessage(QString::fromStdString(ExistsMessage(name.toStdString())));
     };
 
+    // The thumbnail grid's context menu; its commands act on the list's selection, which the
+    // grid follows.
+    DrowPopupMenu = new QMenu(this);
+    DrowPopupMenu->setObjectName("DrowPopupMenu");
+    DrowOpen = DrowPopupMenu->addAction(QStringLiteral("アプリケーションから開く(&O)"));
+    DrowOpen->setObjectName("DrowOpen");
+    guarded(DrowOpen, &TMainForm::DrowOpenClick);
+    DrowPopupMenu->addActions({Cut1, Copy1});
+    Delete2 = DrowPopupMenu->addAction(QStringLiteral("削除(&D)"));
+    Delete2->setObjectName("Delete2");
+    Delete2->setShortcut(QKeySequence::Delete);
+    guarded(Delete2, &TMainForm::Delete1Click);
+    rename = DrowPopupMenu->addAction(QStringLiteral("名前の変更(&M)"));
+    rename->setObjectName("rename");
+    guarded(rename, &TMainForm::renameClick);
+    const auto& property = ShellActionInfo(TShellAction::FileProperty);
+    Property1 = DrowPopupMenu->addAction(QString::fromUtf8(property.Caption));
+    Property1->setObjectName("Property1");
+    Property1->setStatusTip(QString::fromUtf8(LongHint(TShellAction::FileProperty).data(),
+                                              int(LongHint(TShellAction::FileProperty).size())));
+    connect(Property1, &QAction::triggered, this, [this] {
+        TApplication::Guard([this] {
+            if (const auto paths = SelectedPaths(); !paths.empty())
+                TPropertiesDialog::ShowFor(this, paths);
+        });
+    });
+
+    // The window's system menu, with the version item at its top.
+    ShellSystemMenu = new TShellSystemMenu(this);
+    ShellSystemMenu->SetInsertPos(TSysMenuPos::mpTop);
+    ShellSystemMenu->addAction(About1);
+
     connect(ShellListView->SelectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { UpdateFileCommands(); });
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
@@ -186,6 +220,10 @@ void TMainForm::UpdateFileCommands() {
     for (QAction* a : {tbpaste, Paste1})
         a->setEnabled(ActionEnabled(TShellAction::FilePaste, context));
     Delete1->setEnabled(context.SelectedCount > 0 && context.FolderHasPath);
+    Delete2->setEnabled(Delete1->isEnabled());
+    DrowOpen->setEnabled(context.SelectedCount > 0 && context.FolderHasPath);
+    rename->setEnabled(DrowOpen->isEnabled());
+    Property1->setEnabled(ActionEnabled(TShellAction::FileProperty, context));
     SelectAll1->setEnabled(ActionEnabled(TShellAction::SelectAllItem, context));
     InvertSelection1->setEnabled(ActionEnabled(TShellAction::ReverseSelectedItem, context));
 }
@@ -247,7 +285,7 @@ bool TMainForm::RunShellCommand(int code, const TShellIDList& ids) {
             if (::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
                 NavigateTo(p);
             else
-                QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(p)));
+                OpenDocument(QUrl::fromLocalFile(QString::fromStdString(p)));
         }
         return true;
     case ShellCodeCut:
@@ -313,6 +351,12 @@ void TMainForm::renameClick() {
         return;
     }
     ShellListView->RefreshList();
+}
+
+void TMainForm::DrowOpenClick() {
+    const std::string path = SelectedPath();
+    if (path.empty()) return;
+    OpenDocument(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
 
 void TMainForm::SelectAllClick() {

@@ -1,5 +1,7 @@
 // Real-window check under Xvfb: the main window browses a prepared folder in the details view
-// with a selection, and a screenshot is saved for review (argv[1]: the PNG to write).
+// with a selection, and a screenshot is saved for review (argv[1]: the PNG to write). Then the
+// menus, context menus and the properties, version and progress windows are opened for real
+// and each is saved beside it (commands-*.png).
 #include "app/MainFormSandbox.h"
 #include "app/forms/Application.h"
 #include "app/forms/Main.h"
@@ -7,17 +9,127 @@
 #include "shell/forms/ShellAdditns.h"
 #include "shell/forms/ShellListView.h"
 
+#include <QApplication>
 #include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressDialog>
 #include <QItemSelectionModel>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <sys/stat.h>
 
 using namespace pictor;
 namespace fs = std::filesystem;
+
+namespace {
+
+// The screen around a rectangle (a popup menu, a dialog), with a margin of the window behind.
+bool SaveScreen(const QRect& area, const fs::path& file) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect shot = area.adjusted(-40, -40, 40, 40).intersected(screen->geometry());
+    const QPixmap pixels =
+        screen->grabWindow(0, shot.x(), shot.y(), shot.width(), shot.height());
+    return !pixels.isNull() && pixels.save(QString::fromStdString(file.string()));
+}
+
+// Runs the steps one after another, each given time to paint.
+void RunSteps(std::shared_ptr<std::vector<std::function<void()>>> steps, size_t next = 0) {
+    if (next >= steps->size()) return;
+    QTimer::singleShot(400, [steps, next] {
+        (*steps)[next]();
+        RunSteps(steps, next + 1);
+    });
+}
+
+template <typename Check>
+void ShootCommands(TMainForm& form, const fs::path& dir, const fs::path& photos, Check& check,
+                   std::function<void()> done) {
+    auto steps = std::make_shared<std::vector<std::function<void()>>>();
+    auto menuShot = [&form, dir, &check](QMenu* menu, QPoint at, const std::string& name) {
+        return std::vector<std::function<void()>>{
+            [menu, at] { menu->popup(at); },
+            [menu, dir, name, &check] {
+                check(menu->isVisible(), ("menu shown: " + name).c_str());
+                QRect area = menu->geometry();
+                for (QMenu* sub : menu->findChildren<QMenu*>())
+                    if (sub->isVisible()) area |= sub->geometry();
+                check(SaveScreen(area, dir / ("commands-" + name + ".png")),
+                      ("saved: " + name).c_str());
+                menu->close();
+            }};
+    };
+    auto add = [&](std::vector<std::function<void()>> more) {
+        for (auto& f : more) steps->push_back(std::move(f));
+    };
+    // The menu bar's menus, each under its title.
+    for (QAction* title : form.menuBar()->actions()) {
+        QMenu* menu = title->menu();
+        if (!menu) continue;
+        const QRect r = form.menuBar()->actionGeometry(title);
+        const std::string name = "menu-" + std::to_string(steps->size() / 2);
+        add(menuShot(menu, form.menuBar()->mapToGlobal(r.bottomLeft()), name));
+    }
+    const QPoint middle = form.ShellListView->mapToGlobal(form.ShellListView->rect().center());
+    add(menuShot(form.ViewPopup, middle, "list-empty-space"));
+    add(menuShot(form.DrowPopupMenu, middle, "thumbnail-grid"));
+    add({[&form] { form.ShellSystemMenu->PopupSystemMenu(form.mapToGlobal(QPoint(0, 0))); },
+         [&form, dir, &check] {
+             QMenu* sys = form.findChild<QMenu*>("SystemMenu");
+             check(sys && sys->isVisible(), "system menu shown");
+             if (sys) {
+                 check(SaveScreen(sys->geometry(), dir / "commands-system-menu.png"),
+                       "system menu saved");
+                 sys->close();
+             }
+         }});
+    // Modal windows: a timer takes the picture and closes them from inside their loop.
+    auto modalShot = [dir, &check](const std::string& name) {
+        QTimer::singleShot(600, [dir, name, &check] {
+            QWidget* modal = QApplication::activeModalWidget();
+            check(modal != nullptr, ("window shown: " + name).c_str());
+            if (!modal) return;
+            check(SaveScreen(modal->frameGeometry(), dir / ("commands-" + name + ".png")),
+                  ("saved: " + name).c_str());
+            modal->close();
+        });
+    };
+    add({[&form, modalShot] {
+        modalShot("properties");
+        form.Property1->trigger();
+    }});
+    add({[&form, modalShot] {
+        modalShot("version");
+        form.About1Click();
+    }});
+    add({[&form, photos, dir, &check] {
+        // A copy long enough to show its progress window, cancelled once it has been seen.
+        const fs::path big = photos.parent_path() / "big.bin";
+        pictor_test::WriteFile(big, std::string(64u << 20, 'p'));
+        form.ShellListView->ProgressDelayMs = 0;
+        bool saved = false;
+        form.ShellListView->OnTransferProgress = [&](QProgressDialog& dialog) {
+            if (saved || dialog.value() <= 0) return;
+            QApplication::processEvents();
+            saved = SaveScreen(dialog.frameGeometry(), dir / "commands-progress.png");
+            dialog.cancel();
+        };
+        const auto result = form.ShellListView->TransferInto({big.string()}, photos.string(), false);
+        check(saved, "progress window saved");
+        check(result.Cancelled && !fs::exists(photos / "big.bin") && fs::exists(big),
+              "a cancelled copy leaves only the source");
+        form.ShellListView->OnTransferProgress = nullptr;
+    }});
+    steps->push_back(std::move(done));
+    RunSteps(steps);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
@@ -68,7 +180,7 @@ int main(int argc, char** argv) {
             for (int y = 120; y < 400 && !varied; y += 3)
                 varied = image.pixel(x, y) != first;
         check(varied, "the window is drawn");
-        app.quit();
+        ShootCommands(form, fs::path(argv[1]).parent_path(), photos, check, [&] { app.quit(); });
     });
     app.exec();
     return failures ? 1 : 0;

@@ -32,10 +32,4 @@ TOsVersion ReadOsVersion() {
     return ParseOsRelease(u.release);
 }
 
-std::string ProgramPath() {
-    char buf[PATH_MAX + 1];
-    const ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
-    return n > 0 ? std::string(buf, size_t(n)) : std::string();
-}
-
 } // namespace pictor

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/PathRules.h"
+
 #include <string>
 
 namespace pictor {
@@ -11,8 +13,5 @@ struct TOsVersion {
 // The running kernel's version ("6.1.0-18-amd64" gives 6, 1, 0).
 TOsVersion ReadOsVersion();
 TOsVersion ParseOsRelease(const std::string& release);
-
-// Full path of the running program.
-std::string ProgramPath();
 
 } // namespace pictor

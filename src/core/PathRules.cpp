@@ -1,5 +1,8 @@
 #include "core/PathRules.h"
 
+#include <climits>
+#include <unistd.h>
+
 namespace pictor {
 
 namespace {
@@ -50,6 +53,17 @@ std::string AsciiUpper(std::string text) {
 
 bool SameTextAscii(const std::string& a, const std::string& b) {
     return a.size() == b.size() && AsciiLower(a) == AsciiLower(b);
+}
+
+std::string ProgramPath() {
+    char buf[PATH_MAX + 1];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
+    return n > 0 ? std::string(buf, size_t(n)) : std::string();
+}
+
+std::string ProgramFolder() {
+    const std::string exe = ProgramPath();
+    return exe.empty() ? std::string() : ExtractFilePath(exe);
 }
 
 } // namespace pictor

@@ -22,4 +22,10 @@ std::string AsciiLower(std::string text);
 std::string AsciiUpper(std::string text);
 bool SameTextAscii(const std::string& a, const std::string& b);
 
+// Full path of the running program (from /proc/self/exe); empty when it cannot be read.
+std::string ProgramPath();
+// Its folder with a trailing '/': where the settings, help book, plug-ins and archiver
+// libraries sit beside the program. Empty when unknown.
+std::string ProgramFolder();
+
 } // namespace pictor

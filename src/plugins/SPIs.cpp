@@ -103,13 +103,6 @@ std::string WithTrailingSlash(std::string folder) {
     return folder;
 }
 
-std::string ProgramFolder() {
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec || exe.empty()) return {};
-    return WithTrailingSlash(exe.parent_path().string());
-}
-
 // Splits UTF-8 text into characters (a lead byte with its continuation bytes), so that '?'
 // in a mask stands for one character as it did for the Windows search.
 std::vector<std::string_view> Characters(const std::string& text) {

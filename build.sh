@@ -18,6 +18,10 @@ packages=(
     fonts-ipafont-gothic adwaita-icon-theme
     googletest libgtest-dev libbenchmark-dev xvfb xauth x11-utils
 )
+# Only the tests need these: other programs that read our archives back and make fixtures.
+if [ "$mode" = test ]; then
+    packages+=(libarchive-tools jlha-utils lhasa)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

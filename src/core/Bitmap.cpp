@@ -169,7 +169,7 @@ Bitmap::Bitmap(int width, int height, TPixelFormat format) : FFormat(format) {
     FWidth = width;
     FHeight = height;
     FStride = size_t(stride);
-    FBits.assign(FStride * size_t(height), 0);
+    FBits = TPixelBytes(FStride * size_t(height)); // zeroed by its allocator
     if (format == TPixelFormat::pf1bit || format == TPixelFormat::pf4bit ||
         format == TPixelFormat::pf8bit) {
         const int n = 1 << FBitsPerPixel;

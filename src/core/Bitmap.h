@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/PixelAllocator.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +38,9 @@ struct TRGBQuad {
 // A new bitmap is all zero bits; palettised formats start with a grey ramp of 2, 16 or 256
 // entries. pf32bit keeps its fourth byte but never treats it as alpha (BMP files of that kind
 // often hold garbage there); a picture with real alpha is a pfCustom bitmap with an alpha mask.
+// The bytes of a picture's rows; see TPixelAllocator for why they are not a plain vector.
+using TPixelBytes = std::vector<uint8_t, TPixelAllocator<uint8_t>>;
+
 class Bitmap {
 public:
     Bitmap() = default;
@@ -64,7 +69,7 @@ public:
     uint8_t* ScanLine(int row);
     const uint8_t* ScanLine(int row) const;
     // All rows, top to bottom, Stride() bytes each.
-    const std::vector<uint8_t>& Bits() const { return FBits; }
+    const TPixelBytes& Bits() const { return FBits; }
 
     // Up to 256 entries; only the palettised formats use it.
     std::vector<TRGBQuad>& Palette() { return FPalette; }
@@ -107,7 +112,7 @@ private:
     TPixelFormat FFormat = TPixelFormat::pf24bit;
     int FBitsPerPixel = 24;
     size_t FStride = 0;
-    std::vector<uint8_t> FBits; // rows top to bottom
+    TPixelBytes FBits; // rows top to bottom
     std::vector<TRGBQuad> FPalette;
     std::array<uint32_t, 4> FMasks{};
 };

@@ -151,3 +151,22 @@ TEST(Bitmap, FromQImageKeepsIndexedPicturesAndAlpha) {
     EXPECT_TRUE(Bitmap::FromQImage(QImage()).Empty());
     EXPECT_TRUE(Bitmap().ToQImage().isNull());
 }
+
+// Large pictures live in mapped memory: still zero when new, independent after Copy, and the
+// memory is handed back and reused without old pixels showing through.
+TEST(BitmapMemory, LargePicturesStartZeroAndCopyIndependently) {
+    for (int round = 0; round < 3; ++round) {
+        Bitmap b(2001, 1003, PF::pf24bit); // about 6 MB, beyond the small-block path
+        ASSERT_EQ(b.Bits().size(), b.Stride() * 1003);
+        EXPECT_EQ(std::count(b.Bits().begin(), b.Bits().end(), 0), ptrdiff_t(b.Bits().size()))
+            << "round " << round;
+        std::fill(b.ScanLine(0), b.ScanLine(0) + b.Stride() * 1003, uint8_t(0xA5));
+        Bitmap c = b.Copy();
+        b.ScanLine(1002)[6002] = 1;
+        EXPECT_EQ(c.ScanLine(1002)[6002], 0xA5);
+        EXPECT_FALSE(b == c);
+        Bitmap moved = std::move(c);
+        EXPECT_TRUE(c.Empty());
+        EXPECT_EQ(moved.ScanLine(0)[0], 0xA5);
+    }
+}

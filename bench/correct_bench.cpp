@@ -46,12 +46,6 @@ const Bitmap& SecondPicture() {
 
 const TColorSettings Settings{20, -15, 5, 10, 60, 180};
 
-struct Threads {
-    explicit Threads(int n) : Old(SetRowBandThreads(n)) {}
-    ~Threads() { SetRowBandThreads(Old); }
-    int Old;
-};
-
 std::vector<const uint8_t*> ConstRows(const Bitmap& b) {
     std::vector<const uint8_t*> rows(size_t(b.Height()));
     for (int y = 0; y < b.Height(); ++y)
@@ -60,7 +54,7 @@ std::vector<const uint8_t*> ConstRows(const Bitmap& b) {
 }
 
 void BM_CorrectRows(benchmark::State& state) {
-    Threads threads(int(state.range(0)));
+    TRowBandThreads threads(int(state.range(0)));
     const auto sourceRows = ConstRows(SourcePicture());
     Bitmap target = SourcePicture().Copy();
     const auto targetRows = PrepareRows(target);
@@ -72,7 +66,7 @@ void BM_CorrectRows(benchmark::State& state) {
 }
 
 void BM_CorrectColors(benchmark::State& state) {
-    Threads threads(int(state.range(0)));
+    TRowBandThreads threads(int(state.range(0)));
     for (auto _ : state) {
         Bitmap result = CorrectColors(SourcePicture(), Settings);
         benchmark::DoNotOptimize(result.ScanLine(0)[0]);
@@ -81,7 +75,7 @@ void BM_CorrectColors(benchmark::State& state) {
 }
 
 void BM_BlendRows(benchmark::State& state) {
-    Threads threads(int(state.range(0)));
+    TRowBandThreads threads(int(state.range(0)));
     const auto objectRows = ConstRows(SourcePicture());
     const auto compositeRows = ConstRows(SecondPicture());
     Bitmap result(Width, Height, TPixelFormat::pf24bit);
@@ -94,7 +88,7 @@ void BM_BlendRows(benchmark::State& state) {
 }
 
 void BM_BlendImages(benchmark::State& state) {
-    Threads threads(int(state.range(0)));
+    TRowBandThreads threads(int(state.range(0)));
     for (auto _ : state) {
         Bitmap result = BlendImages(SourcePicture(), SecondPicture(), 3);
         benchmark::DoNotOptimize(result.ScanLine(0)[0]);

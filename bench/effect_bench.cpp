@@ -67,12 +67,11 @@ const Bitmap& Palette8() {
 
 void Run(benchmark::State& state, const Bitmap& picture,
          const std::function<Bitmap(const Bitmap&)>& filter) {
-    const int old = SetRowBandThreads(int(state.range(0)));
+    const TRowBandThreads threads(int(state.range(0)));
     for (auto _ : state) {
         Bitmap result = filter(picture);
         benchmark::DoNotOptimize(result.Bits().data());
     }
-    SetRowBandThreads(old);
     state.SetItemsProcessed(int64_t(state.iterations()) * picture.Width() * picture.Height());
 }
 

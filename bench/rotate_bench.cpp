@@ -97,13 +97,12 @@ TFiles& Files() {
 void BM_Rotate(benchmark::State& state) {
     const int bits = int(state.range(0));
     const char* mode = Modes[state.range(1)];
-    const int old = SetRowBandThreads(int(state.range(2)));
+    const TRowBandThreads threads(int(state.range(2)));
     const Bitmap& picture = Picture(bits);
     for (auto _ : state) {
         Bitmap turned = RotateBitmap(picture, mode);
         benchmark::DoNotOptimize(turned.Bits().data());
     }
-    SetRowBandThreads(old);
     const int64_t pixels = int64_t(Width) * Height;
     state.SetItemsProcessed(state.iterations() * pixels);
     state.SetBytesProcessed(state.iterations() * pixels * bits / 8);
@@ -126,12 +125,11 @@ BENCHMARK(BM_NewBitmap)->Arg(24)->Arg(32)->Unit(benchmark::kMillisecond)->UseRea
 
 void BM_LoadTurnSave(benchmark::State& state) {
     const TFiles& files = Files();
-    const int old = SetRowBandThreads(int(state.range(0)));
+    const TRowBandThreads threads(int(state.range(0)));
     for (auto _ : state) {
         const Bitmap picture = LoadBmpFile(files.input);
         SaveBmpFile(RotateBitmap(picture, "90"), files.output);
     }
-    SetRowBandThreads(old);
     state.SetItemsProcessed(state.iterations() * int64_t(Width) * Height);
 }
 BENCHMARK(BM_LoadTurnSave)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -22,4 +22,16 @@ inline constexpr int64_t ParallelThreshold = int64_t(1) << 21;
 int SetRowBandThreads(int threads);
 int RowBandThreads();
 
+// Sets the thread count for a scope and restores the previous setting at its end.
+class TRowBandThreads {
+public:
+    explicit TRowBandThreads(int threads) : FOld(SetRowBandThreads(threads)) {}
+    ~TRowBandThreads() { SetRowBandThreads(FOld); }
+    TRowBandThreads(const TRowBandThreads&) = delete;
+    TRowBandThreads& operator=(const TRowBandThreads&) = delete;
+
+private:
+    int FOld;
+};
+
 } // namespace pictor

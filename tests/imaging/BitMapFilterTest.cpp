@@ -174,12 +174,6 @@ void ExpectReference(const TFilter& f, const Bitmap& src, const std::string& wha
     }
 }
 
-struct ThreadSetting {
-    explicit ThreadSetting(int n) : Old(SetRowBandThreads(n)) {}
-    ~ThreadSetting() { SetRowBandThreads(Old); }
-    int Old;
-};
-
 // ---- frame: size check, formats, ownership
 
 TEST(BitMapFilter, EmptyPictureRaisesInvalidBitmapSize) {
@@ -462,15 +456,15 @@ TEST(BitMapFilter, ThreadsGiveTheSameBytes) {
     for (const TFilter& f : Filters()) {
         Bitmap one;
         {
-            ThreadSetting t(1);
+            TRowBandThreads t(1);
             one = f.Run(src);
         }
         for (int threads : {2, 5}) {
-            ThreadSetting t(threads);
+            TRowBandThreads t(threads);
             EXPECT_TRUE(f.Run(src) == one) << f.Name << " with " << threads << " threads";
         }
     }
-    ThreadSetting t(2);
+    TRowBandThreads t(2);
     for (const TFilter& f : Filters())
         ExpectReference(f, src, "two threads");
 }

@@ -12,14 +12,8 @@
 namespace pictor {
 namespace {
 
-struct ThreadSetting {
-    explicit ThreadSetting(int n) : Old(SetRowBandThreads(n)) {}
-    ~ThreadSetting() { SetRowBandThreads(Old); }
-    int Old;
-};
-
 template <class F> auto WithThreads(int n, F make) {
-    ThreadSetting setting(n);
+    TRowBandThreads setting(n);
     return make();
 }
 

@@ -131,12 +131,6 @@ Bitmap ReferenceRotate(const Bitmap& s, const std::string& mode) {
     return d;
 }
 
-struct ThreadSetting {
-    explicit ThreadSetting(int n) : Old(SetRowBandThreads(n)) {}
-    ~ThreadSetting() { SetRowBandThreads(Old); }
-    int Old;
-};
-
 TEST(RotateBitmap, ThreeByTwoPixelsLandWhereTheModeSays) {
     // Source rows {1 2 3} {4 5 6} (scaled into each unit); 1 bpp takes one lit pixel at a time.
     const std::vector<std::vector<int>> expected[] = {
@@ -344,7 +338,7 @@ TEST(RotateBitmap, ThreadsDoNotChangeTheBytes) {
             SCOPED_TRACE(std::string(f.name) + " " + mode);
             std::vector<Bitmap> results;
             for (int threads : {1, 2, 3}) {
-                ThreadSetting setting(threads);
+                TRowBandThreads setting(threads);
                 results.push_back(RotateBitmap(s, mode));
             }
             EXPECT_TRUE(results[0] == results[1]);

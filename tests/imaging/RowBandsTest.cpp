@@ -9,15 +9,9 @@
 namespace pictor {
 namespace {
 
-struct ThreadSetting {
-    explicit ThreadSetting(int n) : Old(SetRowBandThreads(n)) {}
-    ~ThreadSetting() { SetRowBandThreads(Old); }
-    int Old;
-};
-
 TEST(RowBands, EveryRowOnceInContiguousBands) {
     for (int threads : {1, 2, 3, 7}) {
-        ThreadSetting setting(threads);
+        TRowBandThreads setting(threads);
         for (int rows : {1, 2, 5, 1000}) {
             std::vector<std::atomic<int>> seen(rows);
             std::atomic<int> bands{0};
@@ -35,7 +29,7 @@ TEST(RowBands, EveryRowOnceInContiguousBands) {
 }
 
 TEST(RowBands, SmallJobsStayOnOneBand) {
-    ThreadSetting setting(4);
+    TRowBandThreads setting(4);
     int bands = 0;
     ForEachRowBand(100, 16, [&](int first, int end) {
         ++bands;
@@ -48,7 +42,7 @@ TEST(RowBands, SmallJobsStayOnOneBand) {
 }
 
 TEST(RowBands, ErrorOfAnyBandReachesTheCaller) {
-    ThreadSetting setting(2);
+    TRowBandThreads setting(2);
     EXPECT_THROW(ForEachRowBand(10, ParallelThreshold,
                                 [](int first, int) {
                                     if (first > 0)

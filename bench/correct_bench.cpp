@@ -54,6 +54,7 @@ std::vector<const uint8_t*> ConstRows(const Bitmap& b) {
 }
 
 void BM_CorrectRows(benchmark::State& state) {
+    state.counters["limit_MPix/s"] = 700;
     TRowBandThreads threads(int(state.range(0)));
     const auto sourceRows = ConstRows(SourcePicture());
     Bitmap target = SourcePicture().Copy();
@@ -66,6 +67,7 @@ void BM_CorrectRows(benchmark::State& state) {
 }
 
 void BM_CorrectColors(benchmark::State& state) {
+    state.counters["limit_MPix/s"] = 700;
     TRowBandThreads threads(int(state.range(0)));
     for (auto _ : state) {
         Bitmap result = CorrectColors(SourcePicture(), Settings);
@@ -75,6 +77,7 @@ void BM_CorrectColors(benchmark::State& state) {
 }
 
 void BM_BlendRows(benchmark::State& state) {
+    state.counters["limit_MPix/s"] = 400;
     TRowBandThreads threads(int(state.range(0)));
     const auto objectRows = ConstRows(SourcePicture());
     const auto compositeRows = ConstRows(SecondPicture());
@@ -88,6 +91,7 @@ void BM_BlendRows(benchmark::State& state) {
 }
 
 void BM_BlendImages(benchmark::State& state) {
+    state.counters["limit_MPix/s"] = 400;
     TRowBandThreads threads(int(state.range(0)));
     for (auto _ : state) {
         Bitmap result = BlendImages(SourcePicture(), SecondPicture(), 3);

@@ -124,3 +124,30 @@ TEST(ArchiveBinding, LibraryWithoutFindNextListsOneMemberThenRaises) {
         << "a second load was counted";
     EXPECT_THROW(lha.CheckArchive("a.lzh", 2), EUnlhaErr);
 }
+
+// The program's binding against the real libraries built beside the program: the entry
+// points and the member record agree on both sides.
+TEST(ArchiveBinding, RealLibrariesListThroughTheBinding) {
+    SearchIn in(PICTOR_BIN_DIR);
+    UnLha32::LoadArchiveLibrary();
+    TArchiveLibrary& lha = UnLha32::Library();
+    const std::string lzh =
+        PICTOR_TESTDATA "/archives/lzh/libarchive/test_read_format_lha_filename_cp932.lzh";
+    EXPECT_TRUE(lha.CheckArchive(lzh.c_str(), 2));
+    HARC arc = lha.OpenArchive(nullptr, lzh.c_str(), 0);
+    ASSERT_NE(arc, nullptr);
+    std::vector<std::pair<std::string, uint32_t>> members;
+    INDIVIDUALINFO info{};
+    for (int r = lha.FindFirst(arc, "*.*", &info); r == 0; r = lha.FindNext(arc, &info))
+        members.emplace_back(info.szFileName, info.dwOriginalSize);
+    lha.CloseArchive(arc);
+    const std::vector<std::pair<std::string, uint32_t>> expected = {{"漢字.txt", 8},
+                                                                    {"表.txt", 4}};
+    EXPECT_EQ(members, expected);
+    UnLha32::UnloadArchiveLibrary();
+
+    // Another kind's library refuses a file that is not its own.
+    Tar32::LoadArchiveLibrary();
+    EXPECT_FALSE(Tar32::Library().CheckArchive(lzh.c_str(), 2));
+    Tar32::UnloadArchiveLibrary();
+}

@@ -621,31 +621,6 @@ void Turn(const TPlanes& p, int bits, bool left) {
     }
 }
 
-// Bits per stored pixel unit, or 0 for a format the copy loops do not know.
-int UnitBits(const Bitmap& b) {
-    switch (b.PixelFormat()) {
-    case TPixelFormat::pf1bit:
-        return 1;
-    case TPixelFormat::pf4bit:
-        return 4;
-    case TPixelFormat::pf8bit:
-        return 8;
-    case TPixelFormat::pf15bit:
-    case TPixelFormat::pf16bit:
-        return 16;
-    case TPixelFormat::pf24bit:
-        return 24;
-    case TPixelFormat::pf32bit:
-    case TPixelFormat::pfDevice:
-        return 32;
-    case TPixelFormat::pfCustom:
-        // Copied as whole units like any other format: turning it into 24 bits first would
-        // drop the alpha channel and the precision of channels wider than 8 bits.
-        return b.BitsPerPixel() == 16 || b.BitsPerPixel() == 32 ? b.BitsPerPixel() : 0;
-    }
-    return 0;
-}
-
 Bitmap NewLike(const Bitmap& source, int width, int height) {
     switch (source.PixelFormat()) {
     case TPixelFormat::pfDevice:
@@ -665,8 +640,11 @@ Bitmap RotateBitmap(const Bitmap& source, const std::string& mode) {
     const int width = source.Width();
     const int height = source.Height();
     if (width <= 0 || height <= 0) throw ERotateError("Bitmap Size Error");
-    const int bits = UnitBits(source);
-    if (bits == 0) throw ERotateError("Illegal Bitmap");
+    // Every format is copied as whole units of its stored size; a masked (pfCustom) picture too,
+    // since turning it into 24 bits first would drop its alpha and any channel wider than 8.
+    const int bits = source.BitsPerPixel();
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+        throw ERotateError("Illegal Bitmap");
 
     const TMode m = ParseMode(mode);
     const bool turn = m == TMode::Left || m == TMode::Right;

@@ -3,14 +3,18 @@
 // Helpers for the LHA tests: a plain -lh5- decoder written from the format description
 // (a second opinion beside libarchive), libarchive reading, and the external tools.
 
+#include "lha/LhaHeader.h"
+
 #include <archive.h>
 #include <archive_entry.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -231,6 +235,18 @@ inline std::string Quote(const std::string& s) {
     std::string q = "'";
     for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
+}
+
+// The members our own header scan finds in archive bytes held in memory.
+inline std::vector<pictor::lha::TArchiveMember> ScanBytes(const std::string& archive) {
+    return pictor::lha::ScanArchive(
+        [&](uint64_t off, void* buf, size_t n) -> size_t {
+            if (off >= archive.size()) return 0;
+            n = std::min<size_t>(n, archive.size() - size_t(off));
+            std::memcpy(buf, archive.data() + off, n);
+            return n;
+        },
+        archive.size());
 }
 
 } // namespace lha_test

@@ -30,17 +30,6 @@ std::string Build(const std::vector<TMemoryMember>& members, const TBuildOptions
     return {a.begin(), a.end()};
 }
 
-std::vector<TArchiveMember> Scan(const std::string& archive) {
-    return ScanArchive(
-        [&](uint64_t off, void* buf, size_t n) -> size_t {
-            if (off >= archive.size()) return 0;
-            n = std::min<size_t>(n, archive.size() - size_t(off));
-            std::memcpy(buf, archive.data() + off, n);
-            return n;
-        },
-        archive.size());
-}
-
 std::string Le16(unsigned v) { return {char(v & 0xFF), char(v >> 8)}; }
 std::string Le32(uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
 
@@ -82,7 +71,7 @@ TEST(LhaHeader, SizeEndingInZeroGetsOnePaddingByte) {
     const auto entries = ReadWithLibarchive(archive);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].path, name);
-    EXPECT_EQ(Scan(archive).at(0).HeaderSize, 257u);
+    EXPECT_EQ(ScanBytes(archive).at(0).HeaderSize, 257u);
 }
 
 TEST(LhaHeader, NamesAreCp932WhenTheyConvertBackElseUtf8) {
@@ -109,7 +98,7 @@ TEST(LhaHeader, NamesAreCp932WhenTheyConvertBackElseUtf8) {
         }
         // Both libarchive and our own scan give the name back exactly.
         EXPECT_EQ(ReadWithLibarchive(archive).at(0).path, c.stored);
-        EXPECT_EQ(Scan(archive).at(0).Path, c.stored);
+        EXPECT_EQ(ScanBytes(archive).at(0).Path, c.stored);
     }
 }
 
@@ -189,7 +178,7 @@ TEST_F(LhaToolsRoundTrip, MethodsAndSizesInTheReport) {
     EXPECT_EQ(by["large.bin"]->OriginalSize, files["large.bin"].size());
     // The scan of the written file agrees with the report.
     const std::string bytes = ReadFile(archive);
-    const auto members = Scan(bytes);
+    const auto members = ScanBytes(bytes);
     ASSERT_EQ(members.size(), files.size() + 1);
     for (const TArchiveMember& m : members) EXPECT_EQ(m.PackedSize, by[m.Path]->PackedSize) << m.Path;
 }
@@ -257,7 +246,7 @@ TEST(LhaForcedLh5, EveryReaderDecodesTheCorners) {
                                                     {"one.bin", Bytes(one)},
                                                     {"text.txt", Bytes(text)}};
         const std::string archive = Build(members, o);
-        for (const TArchiveMember& m : Scan(archive)) EXPECT_EQ(m.Method, "-lh5-");
+        for (const TArchiveMember& m : ScanBytes(archive)) EXPECT_EQ(m.Method, "-lh5-");
         const auto entries = ReadWithLibarchive(archive);
         ASSERT_EQ(entries.size(), 3u);
         EXPECT_TRUE(entries[0].data == random);
@@ -292,7 +281,7 @@ TEST(LhaForcedLh5, ShortStreamsAndTinyBlocks) {
             o.AllowStored = false;
             o.Lh5.BlockTokens = blockTokens;
             const std::string archive = Build({{"t.bin", Bytes(in)}}, o);
-            const TArchiveMember m = Scan(archive).at(0);
+            const TArchiveMember m = ScanBytes(archive).at(0);
             const std::string packed = archive.substr(size_t(m.Offset + m.HeaderSize), size_t(m.PackedSize));
             size_t used = 0, lastBlock = 0;
             EXPECT_EQ(PlainDecodeLh5(packed, in.size(), &used, &lastBlock), in);

@@ -24,17 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<TArchiveMember> ScanBytes(const std::string& a) {
-    return ScanArchive(
-        [&](uint64_t off, void* buf, size_t n) -> size_t {
-            if (off >= a.size()) return 0;
-            n = std::min<size_t>(n, a.size() - size_t(off));
-            std::memcpy(buf, a.data() + off, n);
-            return n;
-        },
-        a.size());
-}
-
 void SetMTime(const fs::path& p, time_t t) {
     const timespec times[2] = {{t, 0}, {t, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, 0), 0);

@@ -13,11 +13,15 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <set>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace pictor::arc;
 namespace fs = std::filesystem;
@@ -31,14 +35,113 @@ constexpr int64_t kCap = int64_t(16) << 20;
     std::abort();
 }
 
-void RemoveTree(const fs::path& p) {
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(p, ec);
-         it != fs::recursive_directory_iterator(); it.increment(ec))
-        if (it->is_directory(ec) && !it->is_symlink(ec))
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(p, ec);
+// Both walks go folder by folder through descriptors: members may nest deeper than PATH_MAX,
+// which the extractor reaches the same way.
+template <typename F> void ForEachEntry(int dirFd, F&& f) {
+    const int fd = ::dup(dirFd);
+    DIR* d = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!d) {
+        if (fd >= 0) ::close(fd);
+        return;
+    }
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.emplace_back(e->d_name);
+    ::closedir(d);
+    for (const std::string& n : names)
+        f(n);
 }
+
+void RemoveAt(int dirFd, const std::string& name) {
+    struct stat st;
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        ::fchmodat(dirFd, name.c_str(), 0700, 0);
+        const int sub = ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+        if (sub >= 0) {
+            ForEachEntry(sub, [&](const std::string& n) { RemoveAt(sub, n); });
+            ::close(sub);
+        }
+        ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
+    } else {
+        ::unlinkat(dirFd, name.c_str(), 0);
+    }
+}
+
+// The folder of a link, as a path below the destination, and the link's target: where would
+// the kernel land? Followed through the file system when the target exists; otherwise (a
+// dangling link) worked out by the text.
+void CheckLink(int dirFd, const std::string& name, const std::string& rel,
+               const std::string& canonicalRoot) {
+    char target[8192];
+    const ssize_t n = ::readlinkat(dirFd, name.c_str(), target, sizeof target - 1);
+    if (n < 0) Broken("unreadable link " + rel);
+    target[n] = '\0';
+    const int fd = ::openat(dirFd, name.c_str(), O_PATH | O_CLOEXEC); // follows the link
+    if (fd >= 0) {
+        char resolved[16384];
+        const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t m = ::readlink(proc.c_str(), resolved, sizeof resolved - 1);
+        ::close(fd);
+        if (m > 0) {
+            resolved[m] = '\0';
+            if ((std::string(resolved) + "/").rfind(canonicalRoot, 0) != 0)
+                Broken("link resolves outside: " + rel + " -> " + target);
+        }
+        return;
+    }
+    if (target[0] == '/') Broken("absolute link: " + rel);
+    std::vector<std::string> parts;
+    auto push = [&](const std::string& text) {
+        size_t start = 0;
+        for (size_t i = 0; i <= text.size(); ++i) {
+            if (i < text.size() && text[i] != '/') continue;
+            const std::string p = text.substr(start, i - start);
+            start = i + 1;
+            if (p.empty() || p == ".") continue;
+            if (p != "..")
+                parts.push_back(p);
+            else if (parts.empty())
+                Broken("dangling link above the destination: " + rel);
+            else
+                parts.pop_back();
+        }
+    };
+    push(rel.substr(0, rel.rfind('/') == std::string::npos ? 0 : rel.rfind('/')));
+    push(target);
+}
+
+struct TTreeCheck {
+    const std::set<std::string>& Members;
+    std::string TempPrefix, CanonicalRoot;
+    int64_t Bytes = 0;
+
+    void Walk(int dirFd, const std::string& relDir) {
+        ForEachEntry(dirFd, [&](const std::string& name) {
+            const std::string rel = relDir.empty() ? name : relDir + "/" + name;
+            struct stat st;
+            if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+                Broken("vanished entry " + rel);
+            // The extractor's own temporary names (a member may well be called ".pictor-...").
+            if (!S_ISDIR(st.st_mode) && name.rfind(TempPrefix, 0) == 0 && !Members.count(rel))
+                Broken("temporary file left");
+            if (S_ISDIR(st.st_mode)) {
+                const int sub = ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+                if (sub < 0) Broken("unreadable folder " + rel);
+                Walk(sub, rel);
+                ::close(sub);
+            } else if (S_ISREG(st.st_mode)) {
+                if (st.st_mode & 07000) Broken("set-id bit kept");
+                Bytes += st.st_size;
+            } else if (S_ISLNK(st.st_mode)) {
+                if (rel != "planted") CheckLink(dirFd, name, rel, CanonicalRoot);
+            } else {
+                Broken("device, FIFO or socket made");
+            }
+        });
+    }
+};
 
 // members: the paths of the members the extraction went through, to tell a member that
 // happens to be named like a temporary file from one that was left behind.
@@ -48,32 +151,13 @@ void CheckTree(const fs::path& top, const fs::path& root, const std::set<std::st
         if (n != "in.bin" && n != "root" && n != "outside") Broken("written outside: " + n);
     }
     if (!fs::is_empty(top / "outside")) Broken("written through the planted link");
-    const std::string canonicalRoot = fs::canonical(root).string() + "/";
-    const std::string tempPrefix = ".pictor-" + std::to_string(getpid()) + "-";
-    int64_t bytes = 0;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec);
-         it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        struct stat st;
-        if (lstat(it->path().c_str(), &st) != 0) Broken("vanished entry");
-        // The extractor's own temporary names (a member may well be called ".pictor-...").
-        if (!S_ISDIR(st.st_mode) && it->path().filename().string().rfind(tempPrefix, 0) == 0 &&
-            !members.count(it->path().lexically_relative(root).string()))
-            Broken("temporary file left");
-        if (S_ISREG(st.st_mode)) {
-            if (st.st_mode & 07000) Broken("set-id bit kept");
-            bytes += st.st_size;
-        } else if (S_ISLNK(st.st_mode)) {
-            if (it->path().filename() == "planted") continue;
-            char resolved[PATH_MAX];
-            if (realpath(it->path().c_str(), resolved) &&
-                (std::string(resolved) + "/").rfind(canonicalRoot, 0) != 0)
-                Broken("link resolves outside: " + it->path().string());
-        } else if (!S_ISDIR(st.st_mode)) {
-            Broken("device, FIFO or socket made");
-        }
-    }
-    if (bytes > kCap) Broken("more bytes than the cap");
+    TTreeCheck check{members, ".pictor-" + std::to_string(getpid()) + "-",
+                     fs::canonical(root).string() + "/"};
+    const int rootFd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    if (rootFd < 0) Broken("destination gone");
+    check.Walk(rootFd, "");
+    ::close(rootFd);
+    if (check.Bytes > kCap) Broken("more bytes than the cap");
 }
 
 } // namespace
@@ -92,13 +176,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fs::create_directories(top / "outside");
     fs::create_directories(root);
     fs::create_symlink("../outside", root / "planted");
+    std::set<std::string> members; // of all four runs: the files stay for the next ones
     for (TArcKind kind : {TArcKind::Lha, TArcKind::Zip, TArcKind::Cab, TArcKind::Tar}) {
         TExtractOptions opt;
         opt.Limits.MaxTotalBytes = kCap;
         opt.Limits.MaxMembers = 100000;
         opt.Overwrite = size && (data[0] & 1) ? TOverwrite::Always : TOverwrite::Update;
         TOutputText log(4096);
-        std::set<std::string> members;
         opt.Progress = [&](const TMember& m, const std::string&, int64_t, bool begin) {
             std::string why;
             if (begin)
@@ -112,6 +196,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         CheckTree(top, root, members);
     }
-    RemoveTree(top);
+    const int topParent = ::open(top.parent_path().c_str(), O_RDONLY | O_DIRECTORY);
+    if (topParent >= 0) {
+        RemoveAt(topParent, top.filename().string());
+        ::close(topParent);
+    }
     return 0;
 }

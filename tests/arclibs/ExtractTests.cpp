@@ -509,6 +509,20 @@ TEST(ArchiverExtract, ManyMembersAndLongNames) {
     EXPECT_NE(longRun.Log.find("name too long"), std::string::npos);
     EXPECT_EQ(ReadFile(tmp.path / "out/long" / deep / "leaf.txt"), "deep");
     EXPECT_EQ(ReadFile(tmp.path / "out/long/ok.txt"), "ok");
+
+    // Deeper than PATH_MAX (folders are opened one by one, so the length does not matter).
+    std::string deeper;
+    for (int i = 0; i < 25; ++i)
+        deeper += std::string(200, char('a' + i)) + "/";
+    WriteArchive(tmp.path / "deeper.tar", ARCHIVE_FORMAT_TAR_PAX_RESTRICTED,
+                 {File(deeper + "leaf.txt", "deeper")});
+    std::string log;
+    EXPECT_EQ(Lib(kTar).Run("x \"" + (tmp.path / "deeper.tar").string() + "\" \"" +
+                                (tmp.path / "out/deeper").string() + "/\"",
+                            &log),
+              0)
+        << log;
+    EXPECT_NE(log.find("1 extracted, 0 kept, 0 failed"), std::string::npos) << log;
 }
 
 // X14: no device nodes, FIFOs or set-id bits, even for root.

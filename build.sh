@@ -20,7 +20,7 @@ packages=(
 )
 # Only the tests need these: other programs that read our archives back and make fixtures.
 if [ "$mode" = test ]; then
-    packages+=(libarchive-tools jlha-utils lhasa)
+    packages+=(libarchive-tools jlha-utils lhasa gcab)
 fi
 
 missing=()
